@@ -1,0 +1,56 @@
+# Branded build settings: one build of the installer per distributor.
+set(MORVANTIS_PACKAGE_CODE "602731" CACHE STRING "Package code of the distributor's build: six decimal digits (string 103)")
+set(MORVANTIS_DISTRIBUTOR_CHS "Zelmora香港" CACHE STRING "Distributor name, Simplified Chinese (string 104)")
+set(MORVANTIS_DISTRIBUTOR_CHT "Zelmora香港" CACHE STRING "Distributor name, Traditional Chinese (string 105)")
+set(MORVANTIS_DISTRIBUTOR_ENU "Zelmora HK" CACHE STRING "Distributor name, English (string 106)")
+set(MORVANTIS_FOLDER_PREFIX "" CACHE STRING "Optional prefix of the product folder name instead of MOrvantis (string 107); empty: not in the string table")
+set(MORVANTIS_STORE_ENDPOINT "127.0.0.1:18093" CACHE STRING "Package store endpoint: host[:port], optionally with http:// or https://")
+set(MORVANTIS_STORE_KEY_ID "DemoAccessKeyIdMorvant01" CACHE STRING "Package store access-key id")
+set(MORVANTIS_STORE_KEY_SECRET "DemoSecretForTheLocalStore2026" CACHE STRING "Package store access-key secret")
+
+if(NOT MORVANTIS_PACKAGE_CODE MATCHES "^[0-9][0-9][0-9][0-9][0-9][0-9]$")
+  message(FATAL_ERROR "MORVANTIS_PACKAGE_CODE must be six decimal digits, not \"${MORVANTIS_PACKAGE_CODE}\"")
+endif()
+foreach(name MORVANTIS_DISTRIBUTOR_CHS MORVANTIS_DISTRIBUTOR_CHT MORVANTIS_DISTRIBUTOR_ENU MORVANTIS_FOLDER_PREFIX)
+  string(LENGTH "${${name}}" len)
+  if(len GREATER 120)
+    message(FATAL_ERROR "${name} is too long for the installer's 260-byte name buffers")
+  endif()
+  if("${${name}}" MATCHES "[\"\\\\]")
+    message(FATAL_ERROR "${name} must not contain quotes or backslashes")
+  endif()
+endforeach()
+if("${MORVANTIS_FOLDER_PREFIX}" MATCHES "[/:*?<>|]")
+  message(FATAL_ERROR "MORVANTIS_FOLDER_PREFIX must be usable in a folder name")
+endif()
+if(NOT MORVANTIS_STORE_ENDPOINT MATCHES "^(https?://)?[A-Za-z0-9.-]+(:[0-9]+)?/?$")
+  message(FATAL_ERROR "MORVANTIS_STORE_ENDPOINT must be host[:port], optionally with http:// or https://, not \"${MORVANTIS_STORE_ENDPOINT}\"")
+endif()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# A seed derived from the credentials keeps the build reproducible without revealing them.
+string(SHA256 credential_digest "${MORVANTIS_STORE_KEY_ID}:${MORVANTIS_STORE_KEY_SECRET}")
+string(SUBSTRING "${credential_digest}" 0 7 credential_seed_hex)
+math(EXPR credential_seed "0x${credential_seed_hex}")
+execute_process(
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/../tools/scramble_credentials.py
+          "${MORVANTIS_STORE_KEY_ID}" "${MORVANTIS_STORE_KEY_SECRET}" ${credential_seed}
+  OUTPUT_VARIABLE credential_header
+  ERROR_VARIABLE credential_error
+  RESULT_VARIABLE credential_result)
+if(NOT credential_result EQUAL 0)
+  message(FATAL_ERROR "MORVANTIS_STORE_KEY_ID / MORVANTIS_STORE_KEY_SECRET: ${credential_error}")
+endif()
+
+set(MORVANTIS_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${MORVANTIS_GENERATED_DIR})
+file(WRITE ${MORVANTIS_GENERATED_DIR}/credential_store.h.new "${credential_header}")
+configure_file(${MORVANTIS_GENERATED_DIR}/credential_store.h.new ${MORVANTIS_GENERATED_DIR}/credential_store.h COPYONLY)
+
+if(MORVANTIS_FOLDER_PREFIX STREQUAL "")
+  set(MORVANTIS_STRING_107 "")
+else()
+  set(MORVANTIS_STRING_107 "  107, \"${MORVANTIS_FOLDER_PREFIX}\"")
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../res/strings.rc.in ${MORVANTIS_GENERATED_DIR}/strings.rc @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../res/build_settings.h.in ${MORVANTIS_GENERATED_DIR}/build_settings.h @ONLY)

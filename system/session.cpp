@@ -1,0 +1,137 @@
+#include "system/session.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <wtsapi32.h>
+#include <io.h>
+#include <direct.h>
+
+#include <vector>
+
+#include "app/context.h"
+#include "system/message_box.h"
+#include "system/scoped.h"
+#include "system/text.h"
+
+std::string RunningAccountLocalAppDataPath() {
+  std::string result;
+  IMalloc* allocator = nullptr;
+  if (FAILED(SHGetMalloc(&allocator)) || allocator == nullptr) return result;
+  LPITEMIDLIST items = nullptr;
+  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &items)) && items != nullptr) {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    if (SHGetPathFromIDListW(items, buffer.data())) result = WideToGbk(buffer.data(), 65536);
+    allocator->Free(items);
+  }
+  allocator->Release();
+  return result;
+}
+
+std::string ConsoleSessionUserName() {
+  LPSTR name = nullptr;
+  DWORD bytes = 0;
+  std::string result;
+  if (WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), WTSUserName, &name, &bytes)) {
+    if (name != nullptr) result = name;
+  }
+  if (name != nullptr) WTSFreeMemory(name);
+  return result;
+}
+
+std::string ShellProcessUserName() {
+  HWND shell = GetShellWindow();
+  if (shell == nullptr) return std::string();
+  DWORD processId = 0;
+  GetWindowThreadProcessId(shell, &processId);
+  if (processId == 0) return std::string();
+  ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
+  if (!process) return std::string();
+  ScopedHandle token;
+  if (!OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive())) return std::string();
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) return std::string();
+  std::vector<unsigned char> buffer(size);
+  if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return std::string();
+  char name[260] = {};
+  char domain[260] = {};
+  DWORD nameSize = sizeof(name);
+  DWORD domainSize = sizeof(domain);
+  SID_NAME_USE use;
+  auto* user = reinterpret_cast<TOKEN_USER*>(buffer.data());
+  if (!LookupAccountSidA(nullptr, user->User.Sid, name, &nameSize, domain, &domainSize, &use)) return std::string();
+  return name;
+}
+
+std::string SpliceUserName(const std::string& path, const std::string& userName) {
+  // An empty name would leave a broken profile path: keep the running account's.
+  if (userName.empty()) return path;
+  size_t first = path.find('\\');
+  if (first == std::string::npos) return path;
+  size_t second = path.find('\\', first + 1);
+  if (second == std::string::npos) return path;
+  size_t third = path.find('\\', second + 1);
+  if (third == std::string::npos) return path;
+  return path.substr(0, second + 1) + userName + path.substr(third);
+}
+
+void AppendInteractiveUserAppDataPath(std::string& path) {
+  path += RunningAccountLocalAppDataPath();
+  std::string name = ConsoleSessionUserName();
+  if (name.empty()) name = ShellProcessUserName();
+  path = SpliceUserName(path, name);
+}
+
+bool CreatePathFolders(const char* path) {
+  if (path == nullptr) return true;
+  const std::string full(path);
+  for (size_t i = 0; i < full.size(); ++i) {
+    if (full[i] != '\\') continue;
+    std::string prefix = full.substr(0, i + 1);
+    // The prefix lives in a 260-byte buffer: one that does not fit counts as a folder
+    // that cannot be created.
+    bool fits = prefix.size() < 260;
+    if (fits) {
+      std::wstring wide = GbkToWide(prefix, 2048);
+      if (_waccess(wide.c_str(), 0) == 0) continue;
+      if (_wmkdir(wide.c_str()) == 0) continue;
+    }
+    ShowMessageBoxA(nullptr, prefix.c_str(), "提示", MB_OK);
+    return false;
+  }
+  return true;
+}
+
+bool ShellDeletePath(const char* path) {
+  if (path == nullptr) return false;
+  std::wstring list = GbkToWide(path, 32768);
+  list.push_back(L'\0');  // the list ends with two NULs
+  SHFILEOPSTRUCTW operation = {};
+  operation.hwnd = nullptr;
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = list.c_str();
+  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+  return SHFileOperationW(&operation) == 0;
+}
+
+int LaunchTerminal() {
+  const std::string& installDir = InstallerContext::Instance().installDir;
+  std::string commandLine = "\"" + installDir + "\\" + kTerminalExeName + "\" end";
+  std::wstring wideCommand = GbkToWide(commandLine, 2048);
+  std::wstring wideFolder = GbkToWide(installDir, 2048);
+  std::vector<wchar_t> mutableCommand(wideCommand.begin(), wideCommand.end());
+  mutableCommand.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                                wideFolder.c_str(), &startup, &process);
+  if (started) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  return started;
+}

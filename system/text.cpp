@@ -1,0 +1,50 @@
+#include "system/text.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+std::wstring GbkToWide(const std::string& text, size_t maxUnits, unsigned codePage) {
+  if (text.empty() || maxUnits < 2) return std::wstring();
+  int needed = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (needed <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], needed);
+  if (wide.size() > maxUnits - 1) {
+    wide.resize(maxUnits - 1);
+    // Do not leave half a surrogate pair behind.
+    if (!wide.empty() && wide.back() >= 0xD800 && wide.back() <= 0xDBFF) wide.pop_back();
+  }
+  return wide;
+}
+
+std::string CutGbk(const std::string& text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  size_t i = 0;
+  while (i < maxBytes) {
+    size_t step = (static_cast<unsigned char>(text[i]) >= 0x81 && i + 1 < text.size()) ? 2 : 1;
+    if (i + step > maxBytes) break;
+    i += step;
+  }
+  return text.substr(0, i);
+}
+
+std::string WideToGbk(const std::wstring& text, size_t maxBytes, unsigned codePage) {
+  if (text.empty() || maxBytes < 2) return std::string();
+  int needed = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::string();
+  std::string bytes(static_cast<size_t>(needed), '\0');
+  WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[0], needed, nullptr, nullptr);
+  return codePage == kGbkCodePage ? CutGbk(bytes, maxBytes - 1) : bytes.substr(0, maxBytes - 1);
+}
+
+std::string FormatBounded(size_t bufferSize, const char* format, ...) {
+  std::vector<char> buffer(bufferSize == 0 ? 1 : bufferSize);
+  va_list args;
+  va_start(args, format);
+  vsnprintf(buffer.data(), buffer.size(), format, args);
+  va_end(args);
+  return std::string(buffer.data());
+}

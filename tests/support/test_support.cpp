@@ -1,0 +1,142 @@
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "system/session.h"
+#include "system/text.h"
+
+namespace testing_support {
+namespace {
+std::atomic<int> scratchCounter{0};
+
+std::string TempRoot() {
+  wchar_t buffer[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, buffer);
+  std::string root = WideToGbk(buffer, 1024);
+  while (!root.empty() && root.back() == '\\') root.pop_back();
+  return root;
+}
+
+void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& out) {
+  WIN32_FIND_DATAW data;
+  std::wstring pattern = root + (relative.empty() ? L"" : L"\\" + relative) + L"\\*";
+  HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      ListInto(root, child, out);
+    } else {
+      out.push_back(WideToGbk(child, 4096));
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+}  // namespace
+
+ScratchFolder::ScratchFolder(const std::string& name) {
+  path_ = TempRoot() + "\\mvt-" + name + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+          std::to_string(scratchCounter++);
+  RemoveTree(path_);
+  CreatePathFolders((path_ + "\\").c_str());
+}
+
+ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(GbkToWide(path, 4096).c_str(), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  size_t slash = path.find_last_of('\\');
+  if (slash != std::string::npos) CreatePathFolders(path.substr(0, slash + 1).c_str());
+  std::ofstream out(GbkToWide(path, 4096).c_str(), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+bool FileExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(GbkToWide(path, 4096).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(GbkToWide(path, 4096).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string& path) {
+  if (FileExists(path) || FolderExists(path)) ShellDeletePath(path.c_str());
+}
+
+std::vector<std::string> ListFilesRecursive(const std::string& root) {
+  std::vector<std::string> out;
+  ListInto(GbkToWide(root, 4096), L"", out);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string UnixToWindowsPath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+std::string SourcePath(const std::string& relative) { return UnixToWindowsPath(std::string(MORVANTIS_SOURCE_DIR) + "/" + relative); }
+std::string BinaryPath(const std::string& relative) { return UnixToWindowsPath(std::string(MORVANTIS_BINARY_DIR) + "/" + relative); }
+
+ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment, DWORD timeoutMs,
+                         const std::wstring& currentFolder) {
+  ProcessResult result;
+  // Build the child's environment: ours, with the given entries added or replaced.
+  std::map<std::wstring, std::wstring> variables;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+      std::wstring text = entry;
+      size_t equals = text.find(L'=', 1);
+      if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    FreeEnvironmentStringsW(block);
+  }
+  for (const std::wstring& entry : environment) {
+    size_t equals = entry.find(L'=');
+    variables[entry.substr(0, equals)] = entry.substr(equals + 1);
+  }
+  std::wstring block;
+  for (const auto& variable : variables) block += variable.first + L"=" + variable.second + L'\0';
+  block += L'\0';
+
+  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
+  command.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  result.started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                                  block.data(), currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &process);
+  if (!result.started) return result;
+  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT) {
+    result.timedOut = true;
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, 5000);
+  }
+  GetExitCodeProcess(process.hProcess, &result.exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
+ProcessResult RunUnixProgram(const std::string& commandLine, DWORD timeoutMs) {
+  return RunProcess(GbkToWide(commandLine, 8192), {}, timeoutMs);
+}
+
+}  // namespace testing_support

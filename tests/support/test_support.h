@@ -1,0 +1,49 @@
+// Helpers shared by the tests: scratch folders on the Wine drive, files, processes.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh empty folder (GBK path, no trailing backslash) removed when the object ends.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& name = "scratch");
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+void RemoveTree(const std::string& path);
+// Relative paths (with backslashes) of every file below root, sorted.
+std::vector<std::string> ListFilesRecursive(const std::string& root);
+
+// A path of the source tree or build tree as Windows sees it (Z:\...).
+std::string SourcePath(const std::string& relative);
+std::string BinaryPath(const std::string& relative);
+// A Unix path as Windows sees it through Wine's Z: drive.
+std::string UnixToWindowsPath(const std::string& unixPath);
+
+struct ProcessResult {
+  bool started = false;
+  DWORD exitCode = 0;
+  bool timedOut = false;
+};
+// Runs a command line and waits; environment entries "NAME=value" are added or replaced.
+ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment = {},
+                         DWORD timeoutMs = 60000, const std::wstring& currentFolder = L"");
+// Runs a Linux program (through Wine's start.exe /unix) and waits for it.
+ProcessResult RunUnixProgram(const std::string& commandLine, DWORD timeoutMs = 120000);
+
+}  // namespace testing_support
