@@ -1,0 +1,44 @@
+// The installer's gateway to the package store: access keys, object keys of the
+// release's packages, downloads with progress, and unpacking with progress.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "install/manifest.h"
+
+namespace oss { class OssClient; }
+
+class IClient {
+ public:
+  IClient();
+  ~IClient();  // shuts the store library down
+  IClient(const IClient&) = delete;
+  IClient& operator=(const IClient&) = delete;
+
+  // Fills the access fields from the build's scrambled credentials and resets the counters.
+  void SetupAccess();
+  // Initialises the store library and creates the connection from endpoint and keys.
+  void ConnectStore();
+
+  bool FetchManifest();
+  bool DownloadObject(const char* key, const char* localPath);
+  bool DownloadRuntime(const char* fileName);
+  bool DownloadQuant(const char* fileName);
+  bool DownloadStockInfo();
+  static void OnTransferProgress(size_t increment, int64_t transferred, int64_t total, void* userData);
+  bool UnpackPackage(const char* archivePath, const char* targetFolder);
+  bool UnpackStockInfo();
+
+  std::string accessKeyId;
+  std::string accessKeySecret;
+  std::string endpoint;
+  std::string bucket;
+  std::string keyPrefix = "9.5MOrvantisIE";
+  std::unique_ptr<oss::OssClient> client;
+  ReleaseManifest manifest{};
+  int32_t plannedTransfers = 0;
+  int32_t transfersDone = 0;
+  int32_t overallPercent = 0;
+  double unpackShare = 0.0;
+};
