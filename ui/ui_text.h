@@ -1,0 +1,20 @@
+// Every text the installer window shows, in Simplified Chinese, Traditional Chinese and
+// English, chosen by the context's language.
+#pragma once
+
+namespace UiText {
+constexpr int kMainTextCount = 11;
+constexpr int kStepNameCount = 17;
+
+const wchar_t* MainText(int index);   // 0..10
+const wchar_t* StepName(int index);   // 0..16, the install steps
+
+const wchar_t* WindowTitle();
+const wchar_t* PathLabel();
+const wchar_t* BrowseCaption();
+const wchar_t* CustomLink();
+const wchar_t* WarningTitle();
+const wchar_t* ReinstallWarning();
+const char* FolderPickerTitle();      // GBK, for the ANSI folder picker
+const wchar_t* PercentFormat();       // L"%d%%"
+}  // namespace UiText
