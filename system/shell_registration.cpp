@@ -1,0 +1,144 @@
+#include "system/shell_registration.h"
+
+#include <windows.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "system/install_log.h"
+#include "system/scoped.h"
+#include "system/session.h"
+#include "system/text.h"
+
+namespace {
+
+constexpr size_t kWideUnits = 1024;
+constexpr size_t kNarrowBytes = 1024;
+constexpr size_t kLogLineBytes = 101;
+
+const char kUninstallKey64[] = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+std::string DisplayName() { return InstallerContext::Instance().distributorName + "v9.5"; }
+
+std::string ShortcutPath() {
+  std::string path;
+  AppendCommonDesktopPath(path);
+  return path + "\\" + DisplayName() + ".lnk";
+}
+
+// The entry belongs to the 32-bit view on 64-bit Windows, where uninstallers of 32-bit
+// programs are listed.
+const char* UninstallParentKey() {
+  using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
+  auto getNativeSystemInfo = reinterpret_cast<GetNativeSystemInfoFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "GetNativeSystemInfo")));
+  if (getNativeSystemInfo == nullptr) return kUninstallKey;
+  SYSTEM_INFO info = {};
+  getNativeSystemInfo(&info);
+  if (info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+      info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64) {
+    return kUninstallKey64;
+  }
+  return kUninstallKey;
+}
+
+bool SetNarrowValue(HKEY key, const char* name, const std::string& data) {
+  std::string bounded = CutGbk(data, kNarrowBytes - 1);
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(bounded.c_str()),
+                        static_cast<DWORD>(bounded.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool SetWideValue(HKEY key, const wchar_t* name, const std::wstring& data) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+void LogResult(const char* operation, HRESULT result) {
+  InstallLog::Write(FormatBounded(kLogLineBytes, "%s : %d", operation, static_cast<int>(result)).c_str());
+}
+
+bool FileReadable(const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) return false;
+  fclose(file);
+  return true;
+}
+
+void SaveShellLink(const std::wstring& shortcut, const std::wstring& target, const std::wstring& folder,
+                   const std::wstring& icon) {
+  ScopedComPtr<IShellLinkW> link;
+  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid());
+  LogResult("CoCreateInstance", result);
+  if (FAILED(result)) return;
+
+  LogResult("IShellLink::SetPath", link->SetPath(target.c_str()));
+  LogResult("IShellLink::SetWorkingDirectory", link->SetWorkingDirectory(folder.c_str()));
+  if (FileReadable(icon)) link->SetIconLocation(icon.c_str(), 0);
+
+  ScopedComPtr<IPersistFile> file;
+  result = link->QueryInterface(IID_IPersistFile, file.ReceiveVoid());
+  LogResult("IShellLink::QueryInterface", result);
+  if (SUCCEEDED(result)) LogResult("IPersistFile::Save", file->Save(shortcut.c_str(), FALSE));
+}
+
+}  // namespace
+
+void AppendCommonDesktopPath(std::string& path) {
+  ScopedComPtr<IMalloc> allocator;
+  if (FAILED(SHGetMalloc(allocator.Receive()))) return;
+  LPITEMIDLIST items = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, &items)) || items == nullptr) return;
+  std::vector<char> buffer(65536, '\0');
+  if (SHGetPathFromIDListA(items, buffer.data()) && buffer[0] != '\0') path += buffer.data();
+  allocator->Free(items);
+}
+
+int RegisterUninstallEntry() {
+  const InstallerContext& context = InstallerContext::Instance();
+  ScopedRegKey parent;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallParentKey(), 0, KEY_SET_VALUE, parent.Receive()) != ERROR_SUCCESS) {
+    return -1;
+  }
+  ScopedRegKey entry;
+  const std::string subkey = "Morvantis_" + context.packageCode + "v9.5";
+  if (RegCreateKeyA(parent.Get(), subkey.c_str(), entry.Receive()) != ERROR_SUCCESS) return -1;
+
+  const bool written =
+      SetWideValue(entry.Get(), L"DisplayName", GbkToWide(DisplayName(), kWideUnits)) &&
+      SetNarrowValue(entry.Get(), "UninstallString", FormatBounded(kNarrowBytes, "%s\\uninstall.exe", context.installDir.c_str())) &&
+      SetNarrowValue(entry.Get(), "DisplayIcon", FormatBounded(kNarrowBytes, "%s\\%s", context.installDir.c_str(), kTerminalExeName)) &&
+      SetNarrowValue(entry.Get(), "DisplayVersion", context.version) &&
+      SetWideValue(entry.Get(), L"Publisher", L"Harkel Information") &&
+      SetWideValue(entry.Get(), L"Shortcut", GbkToWide(ShortcutPath(), kWideUnits));
+  return written ? 0 : -1;
+}
+
+bool CreateDesktopShortcut() {
+  const InstallerContext& context = InstallerContext::Instance();
+  const std::string shortcutPath = ShortcutPath();
+  const std::wstring shortcut = GbkToWide(shortcutPath, kWideUnits);
+  if (shortcut.empty()) return false;
+  InstallLog::Write(shortcutPath.c_str());
+
+  const std::string terminalPath = context.installDir + "\\" + kTerminalExeName;
+  const std::wstring target = GbkToWide(terminalPath, kWideUnits);
+  const std::wstring folder = GbkToWide(context.installDir, kWideUnits);
+  if (target.empty() || folder.empty()) return false;
+  InstallLog::Write(terminalPath.c_str());
+  InstallLog::Write(context.installDir.c_str());
+
+  HRESULT initialized = CoInitialize(nullptr);
+  LogResult("CoInitialize", initialized);
+  if (FAILED(initialized)) return true;
+
+  const std::string iconPath = context.installDir + "\\Server\\config\\shortcut\\shortcut" + context.packageCode + ".ico";
+  SaveShellLink(shortcut, target, folder, GbkToWide(iconPath, kWideUnits));
+  CoUninitialize();
+  return true;
+}
