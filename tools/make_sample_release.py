@@ -1,0 +1,368 @@
+#!/usr/bin/python3
+"""Builds the sample release of the terminal as a package-store folder.
+
+    make_sample_release.py --standin DIR --out STOREROOT [--package-code 602731]
+                           [--quant | --no-quant] [--stock | --no-stock]
+                           [--reference-mb N]
+
+DIR holds the stand-in programs terminal.exe and uninstall.exe. STOREROOT receives the
+objects under the key prefix (STOREROOT/9.5MOrvantisIE/...), replaced as a whole, and
+three descriptions of the result for tests:
+  expected-tree.txt    every file of the installed tree (UTF-8, "/" separators, sorted),
+                       except update.ini and the log folder, which the installer adds
+  expected-sha256.txt  "sha256sum -c" lines for those files, except the two settings
+                       files the installer edits (config/morvantis.Default.pub/.pri)
+  release.json         package code, manifest values and what each package holds
+--reference-mb N adds generated files until the five packages hold about N MiB (a few
+thousand files for a couple of hundred MiB), for benchmarks. The output is the same
+byte for byte for the same inputs: fixed times, fixed seeds, sorted entries.
+"""
+import argparse
+import calendar
+import hashlib
+import io
+import json
+import os
+import random
+import shutil
+import struct
+import sys
+import zlib
+
+KEY_PREFIX = "9.5MOrvantisIE"
+SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sample-release")
+STOCK_TARGET = "Server/config/BaseData/"
+# Files the installer writes settings into: their final content is not the package's.
+EDITED_BY_INSTALLER = {"config/morvantis.Default.pub", "config/morvantis.Default.pri"}
+
+ENTRY_TIME = (2026, 3, 2, 9, 30, 0)  # local time stored in every entry
+CFG_TIME = calendar.timegm((2026, 3, 2, 9, 30, 0))
+FIX_VERSION = "9.5.26.0302"
+QUANT_NAME = "quant-2026.03"
+STOCK_NAME = "20260302"
+# Lines for other builds: one manifest serves every distributor.
+OTHER_BUILDS = {"600118": ("9.5.25.1120", "quant-2025.11", ""), "611502": ("9.5.26.0115", "", "20260115")}
+
+# Unpacking order of the installer, later packages overwriting earlier ones.
+PACKAGE_ORDER = ("base", "fix", "config", "quant", "stock")
+# Share of a reference release's size per package.
+REFERENCE_SHARES = {"base": 0.45, "fix": 0.30, "config": 0.02, "quant": 0.08, "stock": 0.15}
+REFERENCE_FILES_PER_MIB = 15
+
+
+class ReleaseError(Exception):
+    pass
+
+
+def dos_time(stamp):
+    year, month, day, hour, minute, second = stamp
+    return (hour << 11) | (minute << 5) | (second // 2), ((year - 1980) << 9) | (month << 5) | day
+
+
+class ZipWriter:
+    """A plain zip writer: MS-DOS attributes, GBK names without the UTF-8 flag (as zip
+    tools on Chinese Windows write them), stored or deflated entries, fixed times."""
+
+    def __init__(self, path, backslashes=False):
+        self.file = open(path, "wb")
+        self.backslashes = backslashes
+        self.central = []
+        self.names = set()
+        self.time, self.date = dos_time(ENTRY_TIME)
+
+    def _name_bytes(self, name):
+        if self.backslashes:
+            name = name.replace("/", "\\")
+        key = name.lower()
+        if key in self.names:
+            raise ReleaseError("duplicate zip entry %s" % name)
+        self.names.add(key)
+        try:
+            return name.encode("gbk")
+        except UnicodeEncodeError:
+            raise ReleaseError("entry name %r cannot be written in GBK" % name)
+
+    def _entry(self, name, data, method, attributes):
+        raw = self._name_bytes(name)
+        crc = zlib.crc32(data)
+        payload = data
+        if method == 8:
+            compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
+            payload = compressor.compress(data) + compressor.flush()
+            if len(payload) >= len(data):  # incompressible: store it, as zip tools do
+                method, payload = 0, data
+        if len(data) >= 0xFFFFFFFF or self.file.tell() >= 0xFFFFFFFF or len(self.central) >= 0xFFFF:
+            raise ReleaseError("package too large for a plain zip")
+        version = 20 if method == 8 else 10
+        offset = self.file.tell()
+        self.file.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, version, 0, method, self.time, self.date,
+                                    crc, len(payload), len(data), len(raw), 0) + raw)
+        self.file.write(payload)
+        self.central.append(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, version, 0, method, self.time,
+                                        self.date, crc, len(payload), len(data), len(raw), 0, 0, 0, 0,
+                                        attributes, offset) + raw)
+        return len(payload)
+
+    def add_folder(self, name):
+        self._entry(name.rstrip("/") + "/", b"", 0, 0x10)
+
+    def add_file(self, name, data, compress=True):
+        return self._entry(name, data, 8 if compress else 0, 0x20)
+
+    def close(self):
+        start = self.file.tell()
+        for record in self.central:
+            self.file.write(record)
+        size = self.file.tell() - start
+        self.file.write(struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(self.central), len(self.central), size, start, 0))
+        total = self.file.tell()
+        self.file.close()
+        return total
+
+
+def make_icon():
+    """The desktop shortcut's icon: a red tile with a rising price line."""
+    from PIL import Image, ImageDraw
+
+    size = 256
+    image = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+    draw = ImageDraw.Draw(image)
+    for row in range(size):  # vertical red gradient, clipped to a rounded tile below
+        shade = int(40 * row / size)
+        draw.line([(0, row), (size, row)], fill=(214 - shade, 38 - shade // 2, 44 - shade // 2, 255))
+    mask = Image.new("L", (size, size), 0)
+    ImageDraw.Draw(mask).rounded_rectangle([8, 8, size - 9, size - 9], radius=48, fill=255)
+    tile = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+    tile.paste(image, (0, 0), mask)
+    draw = ImageDraw.Draw(tile)
+    for i, (low, high) in enumerate([(150, 196), (132, 184), (120, 170), (92, 150), (70, 128)]):
+        x = 52 + i * 36
+        draw.rectangle([x - 9, low, x + 9, high], fill=(255, 255, 255, 110))
+    draw.line([(40, 200), (96, 160), (136, 172), (216, 64)], fill=(255, 255, 255, 255), width=16, joint="curve")
+    out = io.BytesIO()
+    tile.save(out, format="ICO", sizes=[(16, 16), (24, 24), (32, 32), (48, 48), (64, 64), (256, 256)])
+    return out.getvalue()
+
+
+def pseudo_binary(seed, size):
+    """Bytes that look like a program library: half code-like noise, half padding and tables."""
+    rng = random.Random(seed)
+    out = bytearray(b"MZ")
+    while len(out) < size:
+        out += rng.randbytes(512)
+        out += bytes(256) + bytes(range(256))
+    return bytes(out[:size])
+
+
+def read_tree(root):
+    """Files below root as {relative name with "/": bytes}, and every folder holding one."""
+    files, folders = {}, set()
+    for folder, subfolders, names in os.walk(root):
+        subfolders.sort()
+        for name in sorted(names):
+            relative = os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/")
+            with open(os.path.join(folder, name), "rb") as handle:
+                files[relative] = handle.read()
+            parts = relative.split("/")[:-1]
+            folders.update("/".join(parts[: i + 1]) for i in range(len(parts)))
+    return files, folders
+
+
+def sample_contents(standin, code):
+    """{package: (files, folders)} of the sample release."""
+    contents = {name: read_tree(os.path.join(SOURCES, name)) for name in PACKAGE_ORDER}
+    base_files, base_folders = contents["base"]
+    for source, target in (("terminal.exe", "morvantis v9.5.exe"), ("uninstall.exe", "uninstall.exe")):
+        with open(os.path.join(standin, source), "rb") as handle:
+            base_files[target] = handle.read()
+    base_files["Server/config/shortcut/shortcut%s.ico" % code] = make_icon()
+    base_files["bin/mvlauncher.dll"] = pseudo_binary("mvlauncher", 48 * 1024)
+    base_folders.update({"Server/config/shortcut", "bin"})
+    fix_files, fix_folders = contents["fix"]
+    fix_files["bin/runtime.ver"] = (FIX_VERSION + "\r\n").encode()
+    fix_files["bin/mvcore.dll"] = pseudo_binary("mvcore", 96 * 1024)
+    fix_files["bin/mvquote.dll"] = pseudo_binary("mvquote", 64 * 1024)
+    fix_folders.add("bin")
+    return contents
+
+
+FOLDER_NAMES = {
+    "base": ["bin/plugins", "res/skin/classic", "res/images/toolbar", "Server/data/HK", "Server/data/SH",
+             "Server/data/SZ/2025", "Server/data/SZ/2026", "help/en", "help/zh"],
+    "fix": ["bin", "bin/runtime", "bin/runtime/codecs", "Server/lib"],
+    "config": ["config/templates", "config/templates/pages"],
+    "quant": ["quant/library", "quant/library/samples", "quant/data"],
+    "stock": ["HK/daily", "SH/daily", "SZ/daily", "US/daily"],
+}
+TEXT_BLOCK_WORDS = ["open", "high", "low", "close", "volume", "amount", "bid", "ask", "turnover", "ma5",
+                    "ma10", "ma20", "HK", "SH", "SZ", "CNY", "HKD", "USD", "board", "index"]
+
+
+def text_blocks(rng, count=16, size=64 * 1024):
+    """Blocks of record-like text; files join them so deflate sees realistic text."""
+    blocks = []
+    for _ in range(count):
+        lines, length = [], 0
+        while length < size:
+            line = "%06d|%s|%d.%02d|%d\r\n" % (rng.randrange(1000000), rng.choice(TEXT_BLOCK_WORDS),
+                                                 rng.randrange(1000), rng.randrange(100), rng.randrange(10 ** 7))
+            lines.append(line)
+            length += len(line)
+        blocks.append("".join(lines).encode()[:size])
+    return blocks
+
+
+def add_reference_payload(contents, megabytes):
+    """Generated files until each package reaches its share of about `megabytes` MiB once
+    compressed; returns nothing, fills contents in place."""
+    total_files = max(len(PACKAGE_ORDER) * 4, REFERENCE_FILES_PER_MIB * megabytes)
+    for package in PACKAGE_ORDER:
+        rng = random.Random("reference-%s-%d" % (package, megabytes))
+        blocks = text_blocks(rng)
+        files, folders = contents[package]
+        # Compressing every file twice would double the run: estimate from one sample of each kind.
+        ratio = {"text": len(zlib.compress(b"".join(blocks[:4]), 6)) / (4.0 * len(blocks[0])),
+                 "library": len(zlib.compress(pseudo_binary("ratio", 256 * 1024), 6)) / (256.0 * 1024), "data": 1.0}
+        budget = REFERENCE_SHARES[package] * megabytes * 1024 * 1024
+        count = max(4, int(total_files * REFERENCE_SHARES[package]))
+        for index in range(count):
+            remaining = count - index
+            target = budget / remaining if remaining == 1 else budget / remaining * min(8.0, rng.lognormvariate(-0.5, 1.0))
+            target = max(256, int(target))
+            kind = rng.choices(["text", "library", "data"], weights=[25, 45, 30])[0]
+            folder = rng.choice(FOLDER_NAMES[package])
+            if kind == "text":
+                length = int(target / ratio["text"])
+                data = b"".join(rng.choice(blocks) for _ in range(length // len(blocks[0]) + 1))[:length]
+                name = "%s/table%04d.%s" % (folder, index, rng.choice(["csv", "txt", "ini", "xml"]))
+            elif kind == "library":
+                data = pseudo_binary("%s-%d" % (package, index), int(target / ratio["library"]))
+                name = "%s/module%04d.dll" % (folder, index)
+            else:
+                data = rng.randbytes(target)
+                name = "%s/block%04d.dat" % (folder, index)
+            files[name] = data
+            parts = name.split("/")[:-1]
+            folders.update("/".join(parts[: i + 1]) for i in range(len(parts)))
+            budget -= len(data) * ratio[kind]
+            if budget <= 0:
+                break
+
+
+def write_package(path, files, folders, with_folders, backslashes):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    writer = ZipWriter(path, backslashes)
+    entries = []
+    for name in sorted(set(files) | (folders if with_folders else set()), key=lambda n: n.encode("gbk")):
+        if name in files:
+            data = files[name]
+            # Pictures and icons are compressed already.
+            writer.add_file(name, data, compress=not name.endswith((".ico", ".png", ".bmp")))
+        else:
+            writer.add_folder(name)
+        entries.append(name)
+    size = writer.close()
+    return size, entries
+
+
+def manifest_text(code, quant, stock):
+    builds = dict(OTHER_BUILDS)
+    builds[code] = (FIX_VERSION, QUANT_NAME if quant else "", STOCK_NAME if stock else "")
+    lines = ["[cfgstamp]", "time=%d" % CFG_TIME, "", "[fixstamp]"]
+    lines += ["%s=%s" % (c, builds[c][0]) for c in sorted(builds)]
+    for section, column in (("quant", 1), ("stock", 2)):
+        lines += ["", "[%s]" % section]
+        lines += ["%s=%s" % (c, builds[c][column]) for c in sorted(builds) if builds[c][column]]
+    return ("\r\n".join(lines) + "\r\n").encode("ascii")
+
+
+def build_release(standin, out, code, quant, stock, reference_mb):
+    for name in ("terminal.exe", "uninstall.exe"):
+        path = os.path.join(standin, name)
+        if not os.path.isfile(path):
+            raise ReleaseError("%s is missing: build the stand-ins first (cmake --build <build>)" % path)
+        with open(path, "rb") as handle:
+            if handle.read(2) != b"MZ":
+                raise ReleaseError("%s is not a Windows program" % path)
+    contents = sample_contents(standin, code)
+    if reference_mb:
+        add_reference_payload(contents, reference_mb)
+    packages = {
+        "base": ("base.zip", ""),
+        "config": ("config.zip", ""),
+        "fix": ("fix/%s.zip" % FIX_VERSION, ""),
+        "quant": ("quant/%s.zip" % QUANT_NAME, ""),
+        "stock": ("CspAccessApi.StockInfo.pub.zip", STOCK_TARGET),
+    }
+    selected = [p for p in PACKAGE_ORDER if (p != "quant" or quant) and (p != "stock" or stock)]
+
+    os.makedirs(out, exist_ok=True)
+    staging = os.path.join(out, "." + KEY_PREFIX + ".new")
+    shutil.rmtree(staging, ignore_errors=True)
+    os.makedirs(staging)
+    tree, described = {}, []
+    for package in selected:
+        key, target = packages[package]
+        files, folders = contents[package]
+        size, entries = write_package(os.path.join(staging, key), files, folders,
+                                      with_folders=package in ("base", "config"), backslashes=package == "quant")
+        for name, data in files.items():
+            tree[(target + name).lower()] = (target + name, data)
+        described.append({"package": package, "key": KEY_PREFIX + "/" + key, "size": size,
+                          "unpackTo": target.rstrip("/"), "entries": entries})
+    with open(os.path.join(staging, "summary.ini"), "wb") as handle:
+        handle.write(manifest_text(code, quant, stock))
+
+    # Replace the release as a whole, so no object of an earlier one stays behind.
+    final = os.path.join(out, KEY_PREFIX)
+    shutil.rmtree(final, ignore_errors=True)
+    os.rename(staging, final)
+
+    names = sorted(name for name, _ in tree.values())
+    with open(os.path.join(out, "expected-tree.txt"), "w", encoding="utf-8", newline="\n") as handle:
+        handle.writelines(name + "\n" for name in names)
+    with open(os.path.join(out, "expected-sha256.txt"), "w", encoding="utf-8", newline="\n") as handle:
+        for key in sorted(tree, key=lambda k: tree[k][0]):
+            name, data = tree[key]
+            if name not in EDITED_BY_INSTALLER:
+                handle.write("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name))
+    release = {
+        "keyPrefix": KEY_PREFIX, "packageCode": code, "cfgTime": CFG_TIME, "fixVersion": FIX_VERSION,
+        "quantName": QUANT_NAME if quant else "", "stockName": STOCK_NAME if stock else "",
+        "files": len(names), "bytes": sum(len(data) for _, data in tree.values()),
+        "packageBytes": sum(p["size"] for p in described), "packages": described,
+    }
+    with open(os.path.join(out, "release.json"), "w", encoding="utf-8", newline="\n") as handle:
+        json.dump(release, handle, ensure_ascii=False, indent=1, sort_keys=True)
+        handle.write("\n")
+    return release
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description="Builds the sample release as a package-store folder.")
+    parser.add_argument("--standin", required=True, help="folder holding terminal.exe and uninstall.exe")
+    parser.add_argument("--out", required=True, help="store root folder (the bucket's files)")
+    parser.add_argument("--package-code", default="602731", help="six-digit package code of the build")
+    parser.add_argument("--quant", action=argparse.BooleanOptionalAction, default=True, help="include the quant package")
+    parser.add_argument("--stock", action=argparse.BooleanOptionalAction, default=True,
+                        help="include the securities-information package")
+    parser.add_argument("--reference-mb", type=int, default=0, metavar="N",
+                        help="add generated files up to about N MiB of packages (benchmarks)")
+    args = parser.parse_args(argv)
+    if not (len(args.package_code) == 6 and args.package_code.isascii() and args.package_code.isdigit()):
+        parser.error("--package-code must be six decimal digits, not %r" % args.package_code)
+    if not 0 <= args.reference_mb <= 2048:
+        parser.error("--reference-mb must be between 0 (none) and 2048")
+    try:
+        release = build_release(args.standin, args.out, args.package_code, args.quant, args.stock, args.reference_mb)
+    except (ReleaseError, OSError) as error:
+        print("make_sample_release: %s" % error, file=sys.stderr)
+        return 1
+    print("release for package %s in %s: %d packages, %d bytes; installed tree %d files, %d bytes" % (
+        args.package_code, os.path.join(args.out, KEY_PREFIX), len(release["packages"]), release["packageBytes"],
+        release["files"], release["bytes"]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

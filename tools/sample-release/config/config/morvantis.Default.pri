@@ -1,0 +1,4 @@
+[morvantis]
+language=0
+theme=dark
+fontsize=12
