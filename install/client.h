@@ -18,7 +18,8 @@ class IClient {
 
   // Fills the access fields from the build's scrambled credentials and resets the counters.
   void SetupAccess();
-  // Initialises the store library and creates the connection from endpoint and keys.
+  // Initialises the store library (once) and creates the connection from endpoint and
+  // keys with the default configuration. Tests may change endpoint and keys before it.
   void ConnectStore();
 
   bool FetchManifest();
@@ -41,4 +42,7 @@ class IClient {
   int32_t transfersDone = 0;
   int32_t overallPercent = 0;
   double unpackShare = 0.0;
+
+ private:
+  bool sdkStarted_ = false;  // ConnectStore initialised the store library
 };

@@ -1,0 +1,169 @@
+#include "install/client.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <io.h>
+
+#include "app/context.h"
+#include "build_settings.h"
+#include "install/credentials.h"
+#include "install/messages.h"
+#include "oss/oss_client.h"
+#include "system/install_log.h"
+#include "system/session.h"
+#include "system/text.h"
+#include "unzip/tunzip.h"
+
+namespace {
+constexpr char kStockPackage[] = "CspAccessApi.StockInfo.pub.zip";
+// The failure line's buffer; what does not fit is cut.
+constexpr size_t kFailureLineBytes = 2046;
+
+// The logic side speaks GBK; the store's keys and texts are UTF-8.
+std::string GbkToUtf8(const std::string& text) { return WideToGbk(GbkToWide(text, 4096), 8192, CP_UTF8); }
+std::string Utf8ToGbk(const std::string& text) { return WideToGbk(GbkToWide(text, 4096, CP_UTF8), 8192); }
+
+std::string StagingFile(const char* fileName) { return InstallerContext::Instance().tempDir + "/" + fileName; }
+
+// A plan of zero transfers cannot happen in a run; it must not divide by zero either.
+int32_t SafePlan(int32_t planned) { return planned > 0 ? planned : 1; }
+
+int32_t ClampPercent(double value) {
+  if (!(value > 0.0)) return 0;  // also NaN
+  if (value >= 100.0) return 100;
+  return static_cast<int32_t>(value);
+}
+}  // namespace
+
+IClient::IClient() = default;
+
+IClient::~IClient() {
+  client.reset();
+  if (sdkStarted_) oss::ShutdownSdk();
+}
+
+void IClient::SetupAccess() {
+  StoreCredentials keys = BuildCredentials();
+  accessKeyId = keys.accessKeyId;
+  accessKeySecret = keys.accessKeySecret;
+  endpoint = MORVANTIS_STORE_ENDPOINT;
+  bucket = "zqpublish";
+  plannedTransfers = 4;
+  transfersDone = 0;
+  unpackShare = 0.0;
+}
+
+void IClient::ConnectStore() {
+  if (!sdkStarted_) {
+    oss::InitializeSdk();
+    sdkStarted_ = true;
+  }
+  oss::ClientConfiguration configuration;
+  client.reset(new oss::OssClient(endpoint, accessKeyId, accessKeySecret, configuration));
+}
+
+bool IClient::FetchManifest() {
+  std::string key = keyPrefix + "/summary.ini";
+  std::string localPath = StagingFile("summary.ini");
+  if (!DownloadObject(key.c_str(), localPath.c_str())) return false;
+  ReadReleaseManifest(manifest, localPath.c_str(), InstallerContext::Instance().packageCode.c_str());
+  if (manifest.hasQuant) ++plannedTransfers;
+  if (manifest.hasStock) ++plannedTransfers;
+  return true;
+}
+
+bool IClient::DownloadObject(const char* key, const char* localPath) {
+  const std::string storeKey = GbkToUtf8(key);
+  if (!client || !client->DoesObjectExist(bucket, storeKey)) {
+    InstallLog::Write((std::string(key) + ",文件不存在").c_str());
+    return false;
+  }
+  oss::GetObjectRequest request(bucket, storeKey);
+  const std::wstring widePath = GbkToWide(localPath, 2048);
+  request.setResponseStreamFactory([widePath]() {
+    return std::make_shared<std::fstream>(widePath.c_str(),
+                                          std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+  });
+  request.setTransferProgress({&IClient::OnTransferProgress, this});
+  CreatePathFolders(localPath);
+  oss::GetObjectOutcome outcome = client->GetObject(request);
+  ++transfersDone;
+  if (outcome.isSuccess()) return true;
+  const oss::OssError& error = outcome.error();
+  // Formatted whole, then cut on a character boundary to the line's buffer.
+  std::string line = FormatBounded(kFailureLineBytes * 4, "Downfile Fail,code:%s,message:%s,requestId:%s",
+                                   Utf8ToGbk(error.Code()).c_str(), Utf8ToGbk(error.Message()).c_str(),
+                                   Utf8ToGbk(error.RequestId()).c_str());
+  InstallLog::Write(CutGbk(line, kFailureLineBytes - 1).c_str());
+  return false;
+}
+
+bool IClient::DownloadRuntime(const char* fileName) {
+  std::string key = keyPrefix + "/fix/" + fileName;
+  std::string localPath = StagingFile(fileName);
+  PostInstallMessage(WM_INSTALL_STEP, 4);
+  return DownloadObject(key.c_str(), localPath.c_str());
+}
+
+bool IClient::DownloadQuant(const char* fileName) {
+  std::string key = keyPrefix + "/quant/" + fileName;
+  std::string localPath = StagingFile(fileName);
+  PostInstallMessage(WM_INSTALL_STEP, 5);
+  return DownloadObject(key.c_str(), localPath.c_str());
+}
+
+bool IClient::DownloadStockInfo() {
+  std::string key = keyPrefix + "/" + kStockPackage;
+  oss::HeadObjectOutcome head =
+      client ? client->HeadObject(bucket, GbkToUtf8(key)) : oss::HeadObjectOutcome(oss::OssError("NotConnected", ""));
+  if (head.isSuccess()) {
+    // The whole tag, multipart ones included, up to the record's 64 characters.
+    std::string tag = head.result().ETag().substr(0, sizeof(manifest.stockETag) - 1);
+    memcpy(manifest.stockETag, tag.c_str(), tag.size() + 1);
+  } else {
+    InstallLog::Write("ETag获取失败");
+  }
+  std::string localPath = StagingFile(kStockPackage);
+  PostInstallMessage(WM_INSTALL_STEP, 15);
+  return DownloadObject(key.c_str(), localPath.c_str());
+}
+
+void IClient::OnTransferProgress(size_t /*increment*/, int64_t transferred, int64_t total, void* userData) {
+  IClient* self = static_cast<IClient*>(userData);
+  if (self == nullptr) return;
+  // An empty object (total 0) is a finished slice; an unknown total shows no progress yet.
+  double fraction = total > 0 ? static_cast<double>(transferred) / static_cast<double>(total) : (total == 0 ? 1.0 : 0.0);
+  if (fraction > 1.0) fraction = 1.0;
+  if (fraction < 0.0) fraction = 0.0;
+  double value = (fraction + self->transfersDone) * (0.8 / SafePlan(self->plannedTransfers)) * 100;
+  self->overallPercent = ClampPercent(value);
+  PostInstallMessage(WM_INSTALL_PROGRESS, self->overallPercent);
+}
+
+bool IClient::UnpackPackage(const char* archivePath, const char* targetFolder) {
+  // The package was downloaded in this same run: one that cannot be read means an
+  // incomplete installation, not a success.
+  FILE* archive = _wfopen(GbkToWide(archivePath, 2048).c_str(), L"rb");
+  if (archive == nullptr) {
+    InstallLog::Write((std::string(archivePath) + ",文件无法打开").c_str());
+    return false;
+  }
+  fclose(archive);
+  bool result = TUnzip::ExtractArchive(archivePath, targetFolder);
+  unpackShare += 10.0 / SafePlan(plannedTransfers);
+  overallPercent = ClampPercent(unpackShare + 80.0);
+  if (result) PostInstallMessage(WM_INSTALL_PROGRESS, overallPercent);
+  return result;
+}
+
+bool IClient::UnpackStockInfo() {
+  std::string archive = StagingFile(kStockPackage);
+  std::string target = StagingFile("Server/config/BaseData");
+  // The extraction creates whatever is still missing; this only starts the path.
+  if (_waccess(GbkToWide(target, 2048).c_str(), 0) != 0) CreatePathFolders(target.c_str());
+  PostInstallMessage(WM_INSTALL_STEP, 16);
+  return UnpackPackage(archive.c_str(), target.c_str());
+}

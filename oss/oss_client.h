@@ -1,0 +1,153 @@
+// A small client of an OSS-compatible object store: signed GET and HEAD of objects over
+// WinHTTP, with retries, stall detection, resumed downloads and a CRC-64 check of every
+// body the store vouches for. Keys and texts are UTF-8 byte strings.
+#pragma once
+#include <windows.h>
+// The GDI macro would rename the store operation; code here calls GetObjectW for GDI.
+#undef GetObject
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oss {
+
+// Process-wide set-up of the layer; every OssClient must be made in between.
+void InitializeSdk();
+void ShutdownSdk();
+bool IsSdkInitialized();
+
+struct ClientConfiguration {
+  ClientConfiguration();
+  std::string userAgent;
+  long connectTimeoutMs = 5000;
+  // A transfer that moves no byte for this long fails (and may be retried); there is no
+  // overall limit, so a large object on a slow line still arrives.
+  long requestTimeoutMs = 10000;
+  int maxRetries = 3;
+  long retryBaseDelayMs = 300;  // doubles with each retry: 300, 600, 1200
+  // Empty: the system's proxy settings. Otherwise "host:port" of a proxy for every request.
+  std::string proxy;
+};
+
+// Header names in the map compare case-insensitively, as HTTP's do.
+struct CaseInsensitiveLess {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
+
+class ObjectMetaData {
+ public:
+  ObjectMetaData() = default;
+  explicit ObjectMetaData(HeaderMap headers) : headers_(std::move(headers)) {}
+  std::string ETag() const;  // without the surrounding quotes
+  int64_t ContentLength() const;
+  std::string LastModified() const;
+  std::string Crc64() const;  // "" when the store sent none
+  const HeaderMap& HttpMetaData() const { return headers_; }
+
+ private:
+  HeaderMap headers_;
+};
+
+class OssError {
+ public:
+  OssError() = default;
+  OssError(std::string code, std::string message, std::string requestId = "", int status = 0)
+      : code_(std::move(code)), message_(std::move(message)), requestId_(std::move(requestId)), status_(status) {}
+  const std::string& Code() const { return code_; }
+  const std::string& Message() const { return message_; }
+  const std::string& RequestId() const { return requestId_; }
+  int Status() const { return status_; }  // HTTP status, 0 for a transport failure
+
+ private:
+  std::string code_, message_, requestId_;
+  int status_ = 0;
+};
+
+template <typename Result>
+class Outcome {
+ public:
+  Outcome(Result result) : success_(true), result_(std::move(result)) {}  // NOLINT: implicit by design
+  Outcome(OssError error) : success_(false), error_(std::move(error)) {}  // NOLINT
+  bool isSuccess() const { return success_; }
+  const OssError& error() const { return error_; }
+  const Result& result() const { return result_; }
+
+ private:
+  bool success_;
+  Result result_{};
+  OssError error_;
+};
+
+class GetObjectResult {
+ public:
+  GetObjectResult() = default;
+  GetObjectResult(ObjectMetaData metaData, std::shared_ptr<std::iostream> content)
+      : metaData_(std::move(metaData)), content_(std::move(content)) {}
+  const ObjectMetaData& Metadata() const { return metaData_; }
+  const std::shared_ptr<std::iostream>& Content() const { return content_; }
+
+ private:
+  ObjectMetaData metaData_;
+  std::shared_ptr<std::iostream> content_;
+};
+
+using HeadObjectOutcome = Outcome<ObjectMetaData>;
+using GetObjectOutcome = Outcome<GetObjectResult>;
+
+// Called after each chunk of a body: chunk size, bytes of the body so far, total size.
+using TransferProgressHandler = void (*)(size_t increment, int64_t transferred, int64_t total, void* userData);
+struct TransferProgress {
+  TransferProgressHandler handler = nullptr;
+  void* userData = nullptr;
+};
+// Makes the stream a body is written to; called again (for a fresh, empty stream) when a
+// resumed download has to start over.
+using IOStreamFactory = std::function<std::shared_ptr<std::iostream>()>;
+
+class GetObjectRequest {
+ public:
+  GetObjectRequest(std::string bucket, std::string key) : bucket_(std::move(bucket)), key_(std::move(key)) {}
+  void setResponseStreamFactory(IOStreamFactory factory) { factory_ = std::move(factory); }
+  void setTransferProgress(const TransferProgress& progress) { progress_ = progress; }
+  const std::string& Bucket() const { return bucket_; }
+  const std::string& Key() const { return key_; }
+  const IOStreamFactory& ResponseStreamFactory() const { return factory_; }
+  const TransferProgress& Progress() const { return progress_; }
+
+ private:
+  std::string bucket_, key_;
+  IOStreamFactory factory_;
+  TransferProgress progress_;
+};
+
+class OssClient {
+ public:
+  // endpoint: "host[:port]" (plain HTTP) or with an "http://" or "https://" scheme.
+  OssClient(const std::string& endpoint, const std::string& accessKeyId, const std::string& accessKeySecret,
+            const ClientConfiguration& configuration);
+  ~OssClient();
+  OssClient(const OssClient&) = delete;
+  OssClient& operator=(const OssClient&) = delete;
+
+  // HEAD of the object's metadata; any failure reads as "does not exist".
+  bool DoesObjectExist(const std::string& bucket, const std::string& key) const;
+  HeadObjectOutcome HeadObject(const std::string& bucket, const std::string& key) const;
+  GetObjectOutcome GetObject(const GetObjectRequest& request) const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Error code of a body whose CRC-64 differs from the one the store sent.
+constexpr const char kCrcMismatchCode[] = "CrcCheckError";
+
+}  // namespace oss
