@@ -25,10 +25,12 @@ def check(key_id: str, secret: str) -> str:
     if len(key_id) + len(secret) != KEPT:
         return (f"the store key id and secret must hold 54 characters together; "
                 f"they hold {len(key_id)} + {len(secret)} = {len(key_id) + len(secret)}")
-    if len(key_id) < len(ID_TAIL):
-        return f"the store key id must have at least {len(ID_TAIL)} characters"
-    if len(secret) < len(SECRET_TAIL):
-        return f"the store key secret must have at least {len(SECRET_TAIL)} characters"
+    # The tails are fixed: an id of only 8 or a secret of only 5 characters would sit in
+    # the store in one piece, readable in the executable.
+    if len(key_id) < len(ID_TAIL) + 1:
+        return f"the store key id must have at least {len(ID_TAIL) + 1} characters"
+    if len(secret) < len(SECRET_TAIL) + 1:
+        return f"the store key secret must have at least {len(SECRET_TAIL) + 1} characters"
     return ""
 
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -137,6 +138,68 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std:
 
 ProcessResult RunUnixProgram(const std::string& commandLine, DWORD timeoutMs) {
   return RunProcess(GbkToWide(commandLine, 8192), {}, timeoutMs);
+}
+
+std::string WindowsToUnixPath(const std::string& windowsPath) {
+  std::string path = windowsPath;
+  if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') {
+    path = path.substr(2);
+  } else {
+    // Another drive: ask Wine where it lies.
+    char unixPath[4096] = {};
+    std::wstring wide = GbkToWide(windowsPath, 4096);
+    using GetUnixFileName = char*(CDECL*)(const wchar_t*);
+    auto convert = reinterpret_cast<GetUnixFileName>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (convert != nullptr) {
+      if (char* result = convert(wide.c_str())) {
+        strncpy(unixPath, result, sizeof(unixPath) - 1);
+        HeapFree(GetProcessHeap(), 0, result);
+        return unixPath;
+      }
+    }
+  }
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+namespace {
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+}  // namespace
+
+ProcessResult RunShellScript(const std::string& script, DWORD timeoutMs) {
+  ScratchFolder folder("script");
+  const std::string scriptPath = folder / "run.sh";
+  const std::string statusPath = folder / "status";
+  const std::string statusUnix = ShellQuote(WindowsToUnixPath(statusPath));
+  // Wine does not wait for a Linux program it starts: the script announces its end
+  // by renaming its status file into place.
+  WriteFileBytes(scriptPath, "(\n" + script + "\n)\necho $? > " + statusUnix + ".tmp && mv " + statusUnix + ".tmp " +
+                                 statusUnix + "\n");
+  ProcessResult result = RunUnixProgram("/bin/sh " + WindowsToUnixPath(scriptPath), timeoutMs);
+  if (!result.started) return result;
+  const DWORD start = GetTickCount();
+  while (!FileExists(statusPath)) {
+    if (GetTickCount() - start > timeoutMs) {
+      result.timedOut = true;
+      result.exitCode = 255;
+      return result;
+    }
+    Sleep(20);
+  }
+  std::string status = ReadFileBytes(statusPath);
+  result.exitCode = status.empty() ? 255 : static_cast<DWORD>(std::stoul(status));
+  return result;
+}
+
+ProcessResult RunWindowsProgramWithLang(const std::string& lang, const std::string& exePath,
+                                        const std::vector<std::string>& arguments, DWORD timeoutMs) {
+  std::string command = "LANG=" + ShellQuote(lang) + " /usr/lib/wine/wine64 " + ShellQuote(exePath);
+  for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
+  return RunShellScript(command + " </dev/null >/dev/null 2>&1", timeoutMs);
 }
 
 }  // namespace testing_support

@@ -43,7 +43,17 @@ struct ProcessResult {
 // Runs a command line and waits; environment entries "NAME=value" are added or replaced.
 ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment = {},
                          DWORD timeoutMs = 60000, const std::wstring& currentFolder = L"");
-// Runs a Linux program (through Wine's start.exe /unix) and waits for it.
+// Runs a Linux program (Wine starts ELF programs through CreateProcess) and waits for it.
+// Wine neither waits for a Linux program nor passes its exit code back: use RunShellScript.
 ProcessResult RunUnixProgram(const std::string& commandLine, DWORD timeoutMs = 120000);
+// Runs a /bin/sh script (text) and waits; exitCode is the script's own exit status.
+ProcessResult RunShellScript(const std::string& script, DWORD timeoutMs = 120000);
+// Starts a Windows program in a new Wine process with LANG set (Wine picks the
+// user-interface language and code page from LANG only when a process starts), waits.
+// Paths are Windows paths; arguments are quoted for the shell here.
+ProcessResult RunWindowsProgramWithLang(const std::string& lang, const std::string& exePath,
+                                        const std::vector<std::string>& arguments, DWORD timeoutMs = 60000);
+// A Windows path (Z:\...) as a Linux path, for scripts.
+std::string WindowsToUnixPath(const std::string& windowsPath);
 
 }  // namespace testing_support

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "support/test_support.h"
+#include "system/message_box.h"
+#include "system/session.h"
+#include "system/text.h"
+
+using namespace testing_support;
+
+namespace {
+// Records every box instead of showing it.
+class BoxRecorder {
+ public:
+  BoxRecorder() {
+    SetMessageBoxResponderForTesting([this](const MessageBoxRequest& request) {
+      boxes.push_back(request);
+      return IDOK;
+    });
+  }
+  ~BoxRecorder() { SetMessageBoxResponderForTesting(nullptr); }
+  std::vector<MessageBoxRequest> boxes;
+};
+
+std::string RunningUserName() {
+  char name[256] = {};
+  DWORD size = sizeof(name);
+  GetUserNameA(name, &size);
+  return name;
+}
+}  // namespace
+
+TEST(ConsoleUserFolder, NameIsSplicedBetweenSecondAndThirdBackslash) {
+  EXPECT_EQ(SpliceUserName("C:\\Users\\admin\\AppData\\Local", "alice"), "C:\\Users\\alice\\AppData\\Local");
+  EXPECT_EQ(SpliceUserName("C:\\Users\\alice\\AppData\\Local", "alice"), "C:\\Users\\alice\\AppData\\Local");
+  // A profile folder named unlike its account gets the account name.
+  EXPECT_EQ(SpliceUserName("C:\\Users\\alice.CORP\\AppData\\Local", "alice"), "C:\\Users\\alice\\AppData\\Local");
+  EXPECT_EQ(SpliceUserName("C:\\Users", "alice"), "C:\\Users");
+  EXPECT_EQ(SpliceUserName("", "alice"), "");
+  // No name found anywhere: the running account's folder stays usable.
+  EXPECT_EQ(SpliceUserName("C:\\Users\\admin\\AppData\\Local", ""), "C:\\Users\\admin\\AppData\\Local");
+}
+
+TEST(ConsoleUserFolder, SessionAndShellProcessBothNameTheUserAtTheConsole) {
+  const std::string user = RunningUserName();
+  ASSERT_FALSE(user.empty());
+  // Wine's session query names no user, so the name comes from the token of the
+  // shell's process (explorer), which runs as the user at the console.
+  const std::string sessionUser = ConsoleSessionUserName();
+  EXPECT_TRUE(sessionUser.empty() || sessionUser == user) << sessionUser;
+  EXPECT_EQ(ShellProcessUserName(), user);
+  std::string path;
+  AppendInteractiveUserAppDataPath(path);
+  EXPECT_EQ(path, RunningAccountLocalAppDataPath());
+  EXPECT_NE(path.find("\\" + user + "\\"), std::string::npos) << path;
+  EXPECT_NE(path.back(), '\\');
+  std::string extended = "prefix:";
+  AppendInteractiveUserAppDataPath(extended);
+  EXPECT_EQ(extended.rfind("prefix:", 0), 0u);
+}
+
+TEST(CreatePathFolders, CreatesEveryFolderUpToTheLastBackslash) {
+  ScratchFolder root("folders");
+  BoxRecorder boxes;
+  EXPECT_TRUE(CreatePathFolders((root / "a\\b\\").c_str()));
+  EXPECT_TRUE(FolderExists(root / "a\\b"));
+
+  EXPECT_TRUE(CreatePathFolders((root / "c\\d\\file.log").c_str()));
+  EXPECT_TRUE(FolderExists(root / "c\\d"));
+  EXPECT_FALSE(FileExists(root / "c\\d\\file.log"));
+  EXPECT_FALSE(FolderExists(root / "c\\d\\file.log"));
+
+  // Forward slashes are ordinary characters: the parts after the last backslash stay.
+  EXPECT_TRUE(CreatePathFolders((root / "e\\f/g/h").c_str()));
+  EXPECT_TRUE(FolderExists(root / "e"));
+  EXPECT_FALSE(FolderExists(root / "e\\f"));
+
+  // An existing path: nothing created, nothing shown.
+  EXPECT_TRUE(CreatePathFolders((root / "a\\b\\").c_str()));
+  EXPECT_TRUE(CreatePathFolders((root / "交易\\数据\\").c_str()));
+  EXPECT_TRUE(FolderExists(root / "交易\\数据"));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST(CreatePathFolders, FolderThatCannotBeCreatedIsNamedInANoticeBox) {
+  ScratchFolder root("folders");
+  BoxRecorder boxes;
+  WriteFileBytes(root / "blocker", "a file where a folder should go");
+  EXPECT_FALSE(CreatePathFolders((root / "blocker\\inner\\deeper\\").c_str()));
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].textBytes, root / "blocker\\");
+  EXPECT_EQ(boxes.boxes[0].caption, L"提示");
+  EXPECT_EQ(boxes.boxes[0].type, static_cast<UINT>(MB_OK));
+  EXPECT_EQ(boxes.boxes[0].owner, nullptr);
+  EXPECT_FALSE(FolderExists(root / "blocker\\inner"));
+}
+
+TEST(CreatePathFolders, PrefixLongerThanItsBufferFailsWithABoxInsteadOfOverrunning) {
+  ScratchFolder root("folders");
+  BoxRecorder boxes;
+  std::string path = root.Path();
+  while (path.size() < 250) path += "\\abcdefgh";
+  path += "\\0123456789abcdef\\";  // the last prefix passes 259 bytes
+  EXPECT_FALSE(CreatePathFolders(path.c_str()));
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].textBytes, path);
+  EXPECT_EQ(boxes.boxes[0].caption, L"提示");
+}
+
+TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilently) {
+  ScratchFolder root("delete");
+  WriteFileBytes(root / "tree\\a\\b\\file.txt", "x");
+  WriteFileBytes(root / "tree\\top.txt", "y");
+  WriteFileBytes(root / "single.txt", "z");
+  EXPECT_TRUE(ShellDeletePath((root / "tree").c_str()));
+  EXPECT_FALSE(FolderExists(root / "tree"));
+  EXPECT_TRUE(ShellDeletePath((root / "single.txt").c_str()));
+  EXPECT_FALSE(FileExists(root / "single.txt"));
+  EXPECT_FALSE(ShellDeletePath((root / "never-there").c_str()));
+}
+
+TEST(LaunchTerminal, StartsTheTerminalQuotedWithEndInTheInstallationFolder) {
+  ScratchFolder root("launch");
+  const std::string installDir = root / "Morvantis Install";
+  CreatePathFolders((installDir + "\\").c_str());
+  ASSERT_TRUE(CopyFileW(GbkToWide(BinaryPath("test-programs/launch_probe.exe")).c_str(),
+                        GbkToWide(installDir + "\\" + kTerminalExeName).c_str(), FALSE));
+  const std::string record = root / "launches.txt";
+  SetEnvironmentVariableW(L"MORVANTIS_LAUNCH_RECORD", GbkToWide(record).c_str());
+  InstallerContext::Instance().installDir = installDir;
+  EXPECT_NE(LaunchTerminal(), 0);
+  for (int i = 0; i < 200 && ReadFileBytes(record).empty(); ++i) Sleep(50);
+  Sleep(100);
+  const std::string expected = "\"" + installDir + "\\morvantis v9.5.exe\" end|" + installDir + "\n";
+  EXPECT_EQ(ReadFileBytes(record), expected);
+
+  // A missing terminal is reported through the result only.
+  InstallerContext::Instance().installDir = root / "empty";
+  EXPECT_EQ(LaunchTerminal(), 0);
+  SetEnvironmentVariableW(L"MORVANTIS_LAUNCH_RECORD", nullptr);
+}
