@@ -29,6 +29,8 @@ import struct
 import sys
 import zlib
 
+from PIL import Image, ImageDraw
+
 KEY_PREFIX = "9.5MOrvantisIE"
 SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sample-release")
 STOCK_TARGET = "Server/config/BaseData/"
@@ -122,8 +124,6 @@ class ZipWriter:
 
 def make_icon():
     """The desktop shortcut's icon: a red tile with a rising price line."""
-    from PIL import Image, ImageDraw
-
     size = 256
     image = Image.new("RGBA", (size, size), (0, 0, 0, 0))
     draw = ImageDraw.Draw(image)
@@ -139,9 +139,32 @@ def make_icon():
         x = 52 + i * 36
         draw.rectangle([x - 9, low, x + 9, high], fill=(255, 255, 255, 110))
     draw.line([(40, 200), (96, 160), (136, 172), (216, 64)], fill=(255, 255, 255, 255), width=16, joint="curve")
-    out = io.BytesIO()
-    tile.save(out, format="ICO", sizes=[(16, 16), (24, 24), (32, 32), (48, 48), (64, 64), (256, 256)])
-    return out.getvalue()
+    return icon_file(tile, [16, 24, 32, 48, 64, 256])
+
+
+def icon_file(image, sizes):
+    """An .ico with 32-bit bitmaps below 256 pixels and a PNG at 256, the layout every
+    version of the shell reads."""
+    frames = []
+    for size in sizes:
+        frame = image.resize((size, size), resample=Image.Resampling.LANCZOS)
+        if size >= 256:
+            out = io.BytesIO()
+            frame.save(out, format="PNG")
+            frames.append((size, out.getvalue()))
+            continue
+        mask_row = ((size + 31) // 32) * 4
+        header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, size * size * 4 + mask_row * size, 0, 0, 0, 0)
+        r, g, b, a = frame.split()
+        pixels = Image.merge("RGBA", (b, g, r, a)).transpose(Image.Transpose.FLIP_TOP_BOTTOM).tobytes()  # BGRA, bottom-up
+        frames.append((size, header + pixels + bytes(mask_row * size)))
+    directory = struct.pack("<HHH", 0, 1, len(frames))
+    offset = 6 + 16 * len(frames)
+    for size, data in frames:
+        side = size if size < 256 else 0
+        directory += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return directory + b"".join(data for _, data in frames)
 
 
 def pseudo_binary(seed, size):
@@ -224,6 +247,7 @@ def add_reference_payload(contents, megabytes):
         ratio = {"text": len(zlib.compress(b"".join(blocks[:4]), 6)) / (4.0 * len(blocks[0])),
                  "library": len(zlib.compress(pseudo_binary("ratio", 256 * 1024), 6)) / (256.0 * 1024), "data": 1.0}
         budget = REFERENCE_SHARES[package] * megabytes * 1024 * 1024
+        budget -= sum(min(len(data), len(zlib.compress(data, 6))) for data in files.values())
         count = max(4, int(total_files * REFERENCE_SHARES[package]))
         for index in range(count):
             remaining = count - index
