@@ -1,0 +1,54 @@
+#!/bin/bash
+# The branded build settings: bad values are refused at configure time with a clear
+# message, and the store credentials never appear in clear in the built installer.
+# Usage: build_settings.sh <build-dir> <source-dir>
+set -u
+build=$1 source=$2
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+exe="$build/MorvantisSetup.exe"
+[ -f "$exe" ] || { echo "FAIL: $exe not built"; exit 1; }
+id=$(sed -n 's/^MORVANTIS_STORE_KEY_ID:STRING=//p' "$build/CMakeCache.txt")
+secret=$(sed -n 's/^MORVANTIS_STORE_KEY_SECRET:STRING=//p' "$build/CMakeCache.txt")
+for text in "$id" "$secret"; do
+  [ -n "$text" ] || fail "no credential in the cache"
+  grep -qaF -- "$text" "$exe" && fail "\"$text\" occurs in the executable"
+  wide=$(printf '%s' "$text" | iconv -f ascii -t utf-16le | xxd -p | tr -d '\n')
+  xxd -p "$exe" | tr -d '\n' | grep -q "$wide" && fail "\"$text\" occurs as UTF-16 in the executable"
+done
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+# configure_expect_failure <message fragment> <cmake -D arguments...>
+configure_expect_failure() {
+  local expected=$1; shift
+  if cmake -S "$source" -B "$scratch/b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake" \
+      -DMORVANTIS_TESTS=OFF "$@" >"$scratch/out" 2>&1; then
+    fail "configure accepted $*"
+  elif ! tr -s " \n" "  " <"$scratch/out" | grep -q -- "$expected"; then
+    fail "configure with $* did not say \"$expected\":"; tail -5 "$scratch/out"
+  fi
+  rm -rf "$scratch/b"
+}
+configure_expect_failure "MORVANTIS_PACKAGE_CODE must be six decimal digits" -DMORVANTIS_PACKAGE_CODE=12345
+configure_expect_failure "MORVANTIS_PACKAGE_CODE must be six decimal digits" -DMORVANTIS_PACKAGE_CODE=12345a
+configure_expect_failure "must hold 54 characters together" -DMORVANTIS_STORE_KEY_SECRET=short
+configure_expect_failure "key id must have at least 9" -DMORVANTIS_STORE_KEY_ID=ABCDEFGH \
+  -DMORVANTIS_STORE_KEY_SECRET=0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJ
+configure_expect_failure "key secret must have at least 6" \
+  -DMORVANTIS_STORE_KEY_ID=abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVW -DMORVANTIS_STORE_KEY_SECRET=01234
+configure_expect_failure "MORVANTIS_STORE_ENDPOINT must be host" "-DMORVANTIS_STORE_ENDPOINT=ftp://x/y"
+
+# A valid branded build configures: another code, a folder prefix, https and a host name.
+if ! cmake -S "$source" -B "$scratch/ok" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake" \
+    -DMORVANTIS_TESTS=OFF -DMORVANTIS_PACKAGE_CODE=000123 -DMORVANTIS_FOLDER_PREFIX=Acme \
+    -DMORVANTIS_STORE_ENDPOINT=https://oss-accelerate.example.com >"$scratch/out" 2>&1; then
+  fail "a valid branded configuration was refused"; tail -5 "$scratch/out"
+elif ! grep -q '107, "Acme"' "$scratch/ok/generated/strings.rc"; then
+  fail "string 107 missing from the branded string table"
+fi
+grep -q '107' "$build/generated/strings.rc" && fail "string 107 present although no prefix is set"
+
+echo "$((6 + 4 - failures)) passed, $failures failed"
+[ $failures -eq 0 ]
