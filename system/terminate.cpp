@@ -12,6 +12,8 @@
 
 namespace {
 
+static_assert(sizeof(PROCESSENTRY32W) == 568 && sizeof(MODULEENTRY32W) == 1080, "64-bit Toolhelp records");
+
 constexpr DWORD kExitWaitMs = 5000;
 // Gives the ended terminal time to release its files before they are replaced.
 constexpr DWORD kSettleMs = 2500;

@@ -1,0 +1,83 @@
+#include "support/shell_support.h"
+
+#include "support/test_support.h"
+#include "system/scoped.h"
+#include "system/text.h"
+
+namespace testing_support {
+
+RegistryText ReadRegistryText(HKEY root, const std::string& key, const wchar_t* valueName) {
+  RegistryText result;
+  ScopedRegKey handle;
+  if (RegOpenKeyExW(root, GbkToWide(key, 2048).c_str(), 0, KEY_READ, handle.Receive()) != ERROR_SUCCESS) return result;
+  DWORD type = 0;
+  wchar_t buffer[4096] = {};
+  DWORD size = sizeof(buffer) - sizeof(wchar_t);
+  if (RegQueryValueExW(handle.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return result;
+  }
+  result.found = true;
+  result.text = buffer;
+  return result;
+}
+
+RegistryText ReadRegistryBytes(HKEY root, const std::string& key, const char* valueName) {
+  RegistryText result;
+  ScopedRegKey handle;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, handle.Receive()) != ERROR_SUCCESS) return result;
+  DWORD type = 0;
+  char buffer[4096] = {};
+  DWORD size = sizeof(buffer) - 1;
+  if (RegQueryValueExA(handle.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return result;
+  }
+  result.found = true;
+  result.text = GbkToWide(buffer, 4096);
+  return result;
+}
+
+std::vector<std::wstring> RegistryValueNames(HKEY root, const std::string& key) {
+  std::vector<std::wstring> names;
+  ScopedRegKey handle;
+  if (RegOpenKeyExW(root, GbkToWide(key, 2048).c_str(), 0, KEY_READ, handle.Receive()) != ERROR_SUCCESS) return names;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[512];
+    DWORD length = 512;
+    if (RegEnumValueW(handle.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, length);
+  }
+  return names;
+}
+
+bool RegistryKeyExists(HKEY root, const std::string& key) {
+  ScopedRegKey handle;
+  return RegOpenKeyExW(root, GbkToWide(key, 2048).c_str(), 0, KEY_READ, handle.Receive()) == ERROR_SUCCESS;
+}
+
+void DeleteRegistryTree(HKEY root, const std::string& key) { RegDeleteTreeW(root, GbkToWide(key, 2048).c_str()); }
+
+void EnsureUninstallParentKeys() {
+  ScopedRegKey handle;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallParent64, 0, nullptr, 0, KEY_READ, nullptr, handle.Receive(), nullptr);
+}
+
+std::vector<std::string> ReadLogMessages(const std::string& logDir) {
+  std::vector<std::string> messages;
+  std::vector<std::string> files = ListFilesRecursive(logDir);
+  if (files.size() != 1) return messages;
+  std::string content = ReadFileBytes(logDir + "\\" + files.front());
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find("\r\n", start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    size_t tabs = line.find("]\t\t");
+    messages.push_back(tabs == std::string::npos ? line : line.substr(tabs + 3));
+    start = end + 2;
+  }
+  return messages;
+}
+
+}  // namespace testing_support

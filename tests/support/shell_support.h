@@ -1,0 +1,33 @@
+// Reading back what the shell registration leaves behind: registry values and the
+// messages of an install log.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A REG_SZ value read through the wide interface; found is false when the key or the
+// value is missing or is not a string.
+struct RegistryText {
+  bool found = false;
+  std::wstring text;
+};
+RegistryText ReadRegistryText(HKEY root, const std::string& key, const wchar_t* valueName);
+// The same value read through the 8-bit interface (system code page bytes).
+RegistryText ReadRegistryBytes(HKEY root, const std::string& key, const char* valueName);
+// Value names of a key in the order the registry enumerates them.
+std::vector<std::wstring> RegistryValueNames(HKEY root, const std::string& key);
+bool RegistryKeyExists(HKEY root, const std::string& key);
+void DeleteRegistryTree(HKEY root, const std::string& key);
+
+// x64 Windows always has the 32-bit view's uninstall list; a 64-bit-only Wine prefix
+// does not, so tests that register the product create it first.
+void EnsureUninstallParentKeys();
+constexpr char kUninstallParent64[] = "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// The messages of the single install.log in logDir, time stamps and line ends removed.
+std::vector<std::string> ReadLogMessages(const std::string& logDir);
+
+}  // namespace testing_support
