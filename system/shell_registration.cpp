@@ -48,16 +48,16 @@ const char* UninstallParentKey() {
   return kUninstallKey;
 }
 
-bool SetNarrowValue(HKEY key, const char* name, const std::string& data) {
-  std::string bounded = CutGbk(data, kNarrowBytes - 1);
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(bounded.c_str()),
-                        static_cast<DWORD>(bounded.size() + 1)) == ERROR_SUCCESS;
-}
-
+// Every value goes through the wide interface: GBK paths written through the 8-bit one
+// would be read in the system's code page and name a different file on systems whose
+// code page is not 936 (Traditional Chinese, English).
 bool SetWideValue(HKEY key, const wchar_t* name, const std::wstring& data) {
   return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
+
+// Paths are composed as GBK in a 1024-byte buffer, then converted.
+std::wstring PathValue(const std::string& gbk) { return GbkToWide(CutGbk(gbk, kNarrowBytes - 1), kWideUnits); }
 
 void LogResult(const char* operation, HRESULT result) {
   InstallLog::Write(FormatBounded(kLogLineBytes, "%s : %d", operation, static_cast<int>(result)).c_str());
@@ -111,9 +111,9 @@ int RegisterUninstallEntry() {
 
   const bool written =
       SetWideValue(entry.Get(), L"DisplayName", GbkToWide(DisplayName(), kWideUnits)) &&
-      SetNarrowValue(entry.Get(), "UninstallString", FormatBounded(kNarrowBytes, "%s\\uninstall.exe", context.installDir.c_str())) &&
-      SetNarrowValue(entry.Get(), "DisplayIcon", FormatBounded(kNarrowBytes, "%s\\%s", context.installDir.c_str(), kTerminalExeName)) &&
-      SetNarrowValue(entry.Get(), "DisplayVersion", context.version) &&
+      SetWideValue(entry.Get(), L"UninstallString", PathValue(context.installDir + "\\uninstall.exe")) &&
+      SetWideValue(entry.Get(), L"DisplayIcon", PathValue(context.installDir + "\\" + kTerminalExeName)) &&
+      SetWideValue(entry.Get(), L"DisplayVersion", PathValue(context.version)) &&
       SetWideValue(entry.Get(), L"Publisher", L"Harkel Information") &&
       SetWideValue(entry.Get(), L"Shortcut", GbkToWide(ShortcutPath(), kWideUnits));
   return written ? 0 : -1;

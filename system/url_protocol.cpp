@@ -15,9 +15,12 @@ namespace {
 constexpr size_t kPathBytes = 1024;
 constexpr size_t kSettingsPathBytes = 2048;
 
-bool SetText(HKEY key, const char* name, const std::string& data) {
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                        static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+// Values go through the wide interface so that a GBK path names the same file on
+// systems whose code page is not 936.
+bool SetText(HKEY key, const wchar_t* name, const std::string& data) {
+  const std::wstring wide = GbkToWide(data, kPathBytes);
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+                        static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 bool CreateSubkey(HKEY parent, const char* name, ScopedRegKey& key) {
@@ -45,7 +48,7 @@ bool WriteProtocolTree(HKEY protocol, const std::string& terminalPath) {
     InstallLog::Write(line);
     return false;
   };
-  if (!SetText(protocol, "URL Protocol", terminalPath)) return fail("URL Schemes: URL Protocol Setvalue Failed");
+  if (!SetText(protocol, L"URL Protocol", terminalPath)) return fail("URL Schemes: URL Protocol Setvalue Failed");
   if (!SetText(protocol, nullptr, "MorvantisProtocol")) return fail("URL Schemes: MorvantisProtocol Setvalue Failed");
   {
     ScopedRegKey icon;
@@ -104,5 +107,7 @@ int WriteDpiAwareSetting() {
   }
   const std::string settings =
       FormatBounded(kSettingsPathBytes, "%s/config/morvantis.Default.pri", InstallerContext::Instance().installDir.c_str());
-  return WritePrivateProfileStringA("morvantis", "awaredpi", FormatBounded(16, "%d", flag).c_str(), settings.c_str());
+  // Through the wide call for the same reason as the registry values.
+  return WritePrivateProfileStringW(L"morvantis", L"awaredpi", flag ? L"1" : L"0",
+                                    GbkToWide(settings, kSettingsPathBytes).c_str());
 }

@@ -22,22 +22,6 @@ RegistryText ReadRegistryText(HKEY root, const std::string& key, const wchar_t* 
   return result;
 }
 
-RegistryText ReadRegistryBytes(HKEY root, const std::string& key, const char* valueName) {
-  RegistryText result;
-  ScopedRegKey handle;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, handle.Receive()) != ERROR_SUCCESS) return result;
-  DWORD type = 0;
-  char buffer[4096] = {};
-  DWORD size = sizeof(buffer) - 1;
-  if (RegQueryValueExA(handle.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
-      type != REG_SZ) {
-    return result;
-  }
-  result.found = true;
-  result.text = GbkToWide(buffer, 4096);
-  return result;
-}
-
 std::vector<std::wstring> RegistryValueNames(HKEY root, const std::string& key) {
   std::vector<std::wstring> names;
   ScopedRegKey handle;

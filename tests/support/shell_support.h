@@ -15,8 +15,6 @@ struct RegistryText {
   std::wstring text;
 };
 RegistryText ReadRegistryText(HKEY root, const std::string& key, const wchar_t* valueName);
-// The same value read through the 8-bit interface (system code page bytes).
-RegistryText ReadRegistryBytes(HKEY root, const std::string& key, const char* valueName);
 // Value names of a key in the order the registry enumerates them.
 std::vector<std::wstring> RegistryValueNames(HKEY root, const std::string& key);
 bool RegistryKeyExists(HKEY root, const std::string& key);

@@ -55,7 +55,11 @@ LoadedLink LoadLink(const std::wstring& path) {
           SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, file.ReceiveVoid())) &&
           SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
         wchar_t buffer[MAX_PATH] = {};
-        shellLink->GetPath(buffer, MAX_PATH, nullptr, SLGP_RAWPATH);
+        LPITEMIDLIST items = nullptr;
+        if (SUCCEEDED(shellLink->GetIDList(&items)) && items != nullptr) {
+          SHGetPathFromIDListW(items, buffer);
+          CoTaskMemFree(items);
+        }
         link.target = buffer;
         buffer[0] = L'\0';
         shellLink->GetWorkingDirectory(buffer, MAX_PATH);
