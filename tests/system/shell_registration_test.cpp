@@ -239,3 +239,27 @@ TEST_F(ShellRegistrationTest, ComAlreadyInitialisedOnTheThreadCountsAsSuccess) {
   EXPECT_EQ("IPersistFile::Save : 0", messages.back());
   EXPECT_TRUE(FileExists(shortcut));
 }
+
+TEST_F(ShellRegistrationTest, EntryThatCannotBeCreatedGivesMinusOneAndWritesNothing) {
+  // Key names end at 255 characters.
+  InstallerContext::Instance().packageCode = std::string(300, '9');
+  EXPECT_EQ(-1, RegisterUninstallEntry());
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE,
+                                 std::string(kUninstallParent64) + "\\Morvantis_" + std::string(300, '9') + "v9.5"));
+}
+
+TEST_F(ShellRegistrationTest, FailedSaveIsLoggedWithItsCodeAndTheStepStillSucceeds) {
+  // A name that points into a folder the desktop does not have.
+  InstallerContext::Instance().distributorName = "No Such Folder\\摩凡";
+  const std::string shortcut = ShortcutFile();
+  bool created = false;
+  RunOnFreshThread([&] { created = CreateDesktopShortcut(); });
+  EXPECT_TRUE(created);
+  InstallLog::Close();
+
+  std::vector<std::string> messages = ReadLogMessages(LogDir());
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ("IShellLink::QueryInterface : 0", messages[messages.size() - 2]);
+  EXPECT_EQ(0u, messages.back().find("IPersistFile::Save : -")) << messages.back();
+  EXPECT_FALSE(FileExists(shortcut));
+}
