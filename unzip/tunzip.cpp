@@ -1,0 +1,279 @@
+#include "unzip/tunzip.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <cwctype>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "system/message_box.h"
+#include "system/scoped.h"
+#include "system/text.h"
+
+namespace {
+
+constexpr size_t kPathBufferSize = MAX_PATH;  // 260 bytes (or units) with the terminator
+constexpr size_t kNameBufferSize = MAX_PATH + 1;
+constexpr size_t kCommentBufferSize = 256;
+constexpr size_t kPromptBufferSize = 1024;
+constexpr unsigned kChunkSize = 2048;
+constexpr uint32_t kFolderAttribute = 0x10;  // the MS-DOS directory bit
+constexpr char kOverwritePrompt[] = "无法覆盖文件\"%s\",该文件可能正被使用!\n是否终止升级?";
+constexpr char kOverwriteTitle[] = "警告";
+
+// The current entry while it is extracted.
+struct UnzipEntryInfo {
+  char name[kNameBufferSize];
+  char comment[kCommentBufferSize];
+  uint32_t versionMadeBy;
+  uint32_t versionNeeded;
+  uint32_t flags;
+  uint32_t compressionMethod;
+  uint32_t dosDateTime;
+  uint32_t crc;
+  uint64_t compressedSize;
+  uint64_t uncompressedSize;
+  uint32_t internalAttributes;
+  uint32_t externalAttributes;
+  bool isFolder;
+};
+
+bool EnsureDirectoryPathWide(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  std::vector<std::wstring> components;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(L'\\', start);
+    if (end == std::wstring::npos) end = path.size();
+    if (end > start) components.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  if (components.size() < 2) return true;
+  // The first component is the drive (or a relative root) and is never created.
+  std::wstring prefix = components[0];
+  for (size_t i = 1; i < components.size(); ++i) {
+    prefix += L'\\';
+    prefix += components[i];
+    if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return true;
+}
+
+bool IsDeviceName(const std::wstring& component) {
+  // Windows maps these names, with any extension, to devices in every folder.
+  std::wstring base = component.substr(0, component.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  if (base.size() != 3 && base.size() != 4) return false;
+  for (wchar_t& c : base) c = static_cast<wchar_t>(towupper(c));
+  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
+  return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+         base[3] >= L'1' && base[3] <= L'9';
+}
+
+// An entry name (backslashes only) that stays inside the target folder: not rooted, no
+// drive or stream colon, no parent component (Windows also treats ".. " and "..." as
+// one, since it drops trailing dots and spaces), no device name.
+bool IsSafeEntryName(const std::wstring& name) {
+  if (name.empty() || name[0] == L'\\' || name.find(L':') != std::wstring::npos) return false;
+  size_t start = 0;
+  while (start < name.size()) {
+    size_t end = name.find(L'\\', start);
+    if (end == std::wstring::npos) end = name.size();
+    std::wstring component = name.substr(start, end - start);
+    if (!component.empty() && component != L"." &&
+        component.find_first_not_of(L". ") == std::wstring::npos)
+      return false;
+    if (IsDeviceName(component)) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::wstring Utf8ToWide(const char* text) {
+  int length = static_cast<int>(strlen(text));
+  if (length == 0) return std::wstring();
+  int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
+  if (needed <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, &wide[0], needed);
+  return wide;
+}
+
+bool EndsWithSeparator(const std::string& folder) {
+  return !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+}
+
+// Asks whether to give up on a file that cannot be written, naming the entry as it
+// lands on disk. Names that code page 936 cannot show go through the wide box.
+int AskOverwrite(const std::wstring& displayName) {
+  std::string gbkName = WideToGbk(displayName, kPromptBufferSize);
+  if (GbkToWide(gbkName, kPromptBufferSize) == displayName) {
+    std::string text = FormatBounded(kPromptBufferSize, kOverwritePrompt, gbkName.c_str());
+    return ShowMessageBoxA(nullptr, text.c_str(), kOverwriteTitle, MB_ABORTRETRYIGNORE);
+  }
+  std::wstring format = GbkToWide(kOverwritePrompt, kPromptBufferSize);
+  size_t slot = format.find(L"%s");
+  std::wstring text = format.substr(0, slot) + displayName + format.substr(slot + 2);
+  if (text.size() > kPromptBufferSize - 1) text.resize(kPromptBufferSize - 1);
+  return ShowMessageBoxW(nullptr, text.c_str(), GbkToWide(kOverwriteTitle).c_str(), MB_ABORTRETRYIGNORE);
+}
+
+// Gives the file the entry's stamp (local time) as creation and last-write time and
+// keeps its last-access time. Any failure leaves the times as they are.
+void RestoreFileTime(const std::wstring& path, uint32_t dosDateTime) {
+  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  FILETIME created, accessed, written, local, utc;
+  if (!GetFileTime(file.Get(), &created, &accessed, &written)) return;
+  if (!DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local)) return;
+  if (!LocalFileTimeToFileTime(&local, &utc)) return;
+  SetFileTime(file.Get(), &utc, &accessed, &utc);
+}
+
+// Writes the open entry into the file; false on a read or write error.
+bool CopyEntryData(unzFile archive, HANDLE output) {
+  char chunk[kChunkSize];
+  int got;
+  while ((got = unzReadCurrentFile(archive, chunk, kChunkSize)) > 0) {
+    DWORD written = 0;
+    if (!WriteFile(output, chunk, static_cast<DWORD>(got), &written, nullptr) || written != static_cast<DWORD>(got))
+      return false;
+  }
+  return got == 0;
+}
+
+}  // namespace
+
+bool EnsureDirectoryPath(const char* path) {
+  if (!path) return false;
+  size_t length = strlen(path);
+  if (length >= kPathBufferSize) return false;
+  if (length == 0) return true;
+  return EnsureDirectoryPathWide(GbkToWide(path, kPathBufferSize));
+}
+
+TUnzip::TUnzip() { CloseArchive(); }
+
+TUnzip::~TUnzip() { CloseArchive(); }
+
+bool TUnzip::ExtractArchive(const char* archivePath, const char* targetFolder) {
+  try {
+    TUnzip unzip;
+    if (!unzip.OpenArchive(archivePath)) return false;
+    return unzip.ExtractAll(targetFolder);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool TUnzip::OpenArchive(const char* archivePath) {
+  CloseArchive();
+  if (!archivePath || !*archivePath) return false;
+  char fullPath[kPathBufferSize];
+  DWORD length = GetFullPathNameA(archivePath, sizeof(fullPath), fullPath, nullptr);
+  if (length == 0 || length >= sizeof(fullPath)) return false;
+  archiveHandle = unzOpen(fullPath);
+  if (!archiveHandle) return false;
+  // Keep drive and directory with their final backslash; the file name is not kept.
+  const char* lastSeparator = strrchr(fullPath, '\\');
+  size_t folderLength = lastSeparator ? static_cast<size_t>(lastSeparator - fullPath) + 1 : 0;
+  memcpy(archiveFolder, fullPath, folderLength);
+  archiveFolder[folderLength] = '\0';
+  return true;
+}
+
+void TUnzip::CloseArchive() {
+  if (archiveHandle) {
+    unzCloseCurrentFile(archiveHandle);
+    unzClose(archiveHandle);
+  }
+  archiveHandle = nullptr;
+  archiveFolder[0] = '\0';
+}
+
+bool TUnzip::ExtractAll(const char* targetFolder) {
+  if (!archiveHandle || !targetFolder || !*targetFolder) return false;
+  if (!EnsureDirectoryPath(targetFolder)) return false;
+  unz_global_info global{};
+  if (unzGetGlobalInfo(archiveHandle, &global) != UNZ_OK || global.number_entry == 0) return false;
+  if (unzGoToFirstFile(archiveHandle) != UNZ_OK) return false;
+  for (;;) {
+    if (!ExtractCurrentEntry(targetFolder)) return false;
+    // Only the end of the list is success; a damaged header is not an early end.
+    int next = unzGoToNextFile(archiveHandle);
+    if (next == UNZ_END_OF_LIST_OF_FILE) return true;
+    if (next != UNZ_OK) return false;
+  }
+}
+
+bool TUnzip::ExtractCurrentEntry(const char* targetFolder) {
+  if (!archiveHandle) return false;
+  std::string folder = targetFolder ? targetFolder : archiveFolder;
+  // An empty folder would root every name at the drive.
+  if (folder.empty() || !EnsureDirectoryPath(folder.c_str())) return false;
+
+  UnzipEntryInfo info;
+  memset(&info, 0, sizeof(info));
+  unz_file_info raw{};
+  if (unzGetCurrentFileInfo(archiveHandle, &raw, info.name, kNameBufferSize - 1, nullptr, 0, info.comment,
+                            kCommentBufferSize - 1) != UNZ_OK)
+    return false;
+  info.versionMadeBy = raw.version;
+  info.versionNeeded = raw.version_needed;
+  info.flags = raw.flag;
+  info.compressionMethod = raw.compression_method;
+  info.dosDateTime = raw.dosDate;
+  info.crc = raw.crc;
+  info.compressedSize = raw.compressed_size;
+  info.uncompressedSize = raw.uncompressed_size;
+  info.internalAttributes = raw.internal_fa;
+  info.externalAttributes = raw.external_fa;
+  for (size_t i = strlen(info.name); i-- > 0;) {
+    if (info.name[i] == '/') info.name[i] = '\\';
+  }
+  size_t nameLength = strlen(info.name);
+  // Many tools mark folders only by the final slash, without the attribute bit.
+  info.isFolder = (info.externalAttributes & kFolderAttribute) != 0 ||
+                  (nameLength > 0 && info.name[nameLength - 1] == '\\');
+
+  // UTF-8 names are flagged; the others are code-page bytes.
+  bool utf8 = (info.flags & UNZ_FLAG_UTF8) != 0;
+  std::wstring name = utf8 ? Utf8ToWide(info.name) : GbkToWide(info.name, kNameBufferSize);
+  if (!IsSafeEntryName(name)) return false;
+
+  const char* separator = EndsWithSeparator(folder) ? "" : "\\";
+  // Both the code-page path and its wide form must fit their 260-place buffers.
+  if (!utf8 && folder.size() + strlen(separator) + nameLength >= kPathBufferSize) return false;
+  std::wstring path = GbkToWide(folder, kPathBufferSize * 4) + GbkToWide(separator) + name;
+  if (path.size() >= kPathBufferSize) return false;
+
+  if (info.isFolder) return EnsureDirectoryPathWide(path);
+
+  size_t lastSeparator = path.find_last_of(L"\\/");
+  if (lastSeparator == std::wstring::npos || !EnsureDirectoryPathWide(path.substr(0, lastSeparator))) return false;
+
+  ScopedFileHandle output;
+  for (;;) {
+    output.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (output) break;
+    int answer = AskOverwrite(name);
+    if (answer == IDABORT) return false;
+    if (answer == IDIGNORE) return true;
+  }
+
+  if (unzOpenCurrentFile(archiveHandle) != UNZ_OK) return false;
+  bool copied = CopyEntryData(archiveHandle, output.Get());
+  output.Reset();
+  // A CRC or size mismatch means the file on disk is not the packaged one.
+  bool intact = unzCloseCurrentFile(archiveHandle) == UNZ_OK;
+  if (!copied || !intact) return false;
+
+  RestoreFileTime(path, info.dosDateTime);
+  return true;
+}
