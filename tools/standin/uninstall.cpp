@@ -102,6 +102,15 @@ std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
 bool StartFinisher(const std::wstring& modulePath, const std::wstring& folder) {
   wchar_t temp[MAX_PATH + 1] = {};
   if (!GetTempPathW(MAX_PATH + 1, temp)) return false;
+  // Copies from earlier uninstalls wait for a restart to go; remove those that can go now.
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((std::wstring(temp) + L"morvantis-uninstall-*.exe").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      DeleteFileW((std::wstring(temp) + data.cFileName).c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
   std::wstring copy = std::wstring(temp) + L"morvantis-uninstall-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
   if (!CopyFileW(modulePath.c_str(), copy.c_str(), FALSE)) return false;
   std::wstring command = Quote(copy) + L" --finish " + std::to_wstring(GetCurrentProcessId()) + L" " + Quote(folder);

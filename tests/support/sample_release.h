@@ -1,0 +1,41 @@
+// The sample release (tools/make_sample_release.py) and the stand-in terminal it
+// carries, for tests that install it, start the terminal or check what it recorded.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct SampleReleaseOptions {
+  std::string packageCode = "602731";
+  bool quant = true;
+  bool stock = true;
+  int referenceMb = 0;  // >0: a reference release of about that many MiB
+};
+// Builds the release from the stand-ins of this build into storeRoot (a Windows path;
+// the objects go below storeRoot\9.5MOrvantisIE). False when the script failed.
+bool BuildSampleRelease(const std::string& storeRoot, const SampleReleaseOptions& options = {});
+// Every file the installed tree holds once the release is unpacked (update.ini and the
+// log folder aside): GBK relative paths with backslashes, sorted as ListFilesRecursive
+// sorts them.
+std::vector<std::string> ExpectedInstalledTree(const std::string& storeRoot);
+
+// Copies the stand-in terminal into folder (created when missing) as "morvantis v9.5.exe";
+// returns its path.
+std::string PlaceStandinTerminal(const std::string& folder);
+
+// One start of the stand-in terminal, as it recorded it.
+struct StandinLaunch {
+  DWORD processId = 0;
+  std::wstring currentFolder;
+  std::wstring commandLine;
+};
+// %TEMP%\morvantis-standin-launches.txt, where every start appends a line.
+std::wstring StandinLaunchesPath();
+std::vector<StandinLaunch> ReadStandinLaunches();
+// The latest record of the given process, or processId 0 when it has none.
+StandinLaunch FindStandinLaunch(DWORD processId);
+
+}  // namespace testing_support
