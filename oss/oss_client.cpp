@@ -18,8 +18,9 @@ namespace oss {
 namespace {
 std::atomic<int> sdkUsers{0};
 
-// Read buffer of a body: fixed, so memory does not grow with the object.
-constexpr size_t kChunkBytes = 256 * 1024;
+// Read buffer of a body: fixed, so memory does not grow with the object. Wine fills the
+// whole buffer before it returns, so a larger one would lose more of a stalled transfer.
+constexpr size_t kChunkBytes = 64 * 1024;
 // An error document is small; anything beyond this is not read.
 constexpr size_t kMaxErrorBody = 64 * 1024;
 
@@ -343,6 +344,12 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
     } else if (exchange.status < 200 || exchange.status >= 300) {
       error = exchange.ServerError(true);
       transient = IsRetryableStatus(exchange.status);
+      if (resuming && exchange.status == 416) {
+        // The part already written lies past the object's end: its announced length was
+        // wrong, or the object changed. Ask for the whole object again.
+        written = 0;
+        transient = true;
+      }
     } else {
       ObjectMetaData answer(exchange.headers);
       int64_t rangeFirst = -1, rangeTotal = -1;

@@ -18,9 +18,11 @@ Faults (--faults FILE, JSON, re-read on every request), per key or "*" for every
      {"action": "throttle", "bytes_per_sec": 1000000},
      {"action": "bad_crc"},                               wrong x-oss-hash-crc64ecma
      {"action": "bad_length", "delta": 100},              Content-Length off by delta
-     {"action": "ignore_range"}]}                         answer 200 to a Range request
+     {"action": "ignore_range"},                          answer 200 to a Range request
+     {"action": "etag", "value": "0123-4"}]}              send this entity tag
   "count" limits a fault to that many requests (the file is rewritten as they are used);
-  "method": "GET" or "HEAD" limits it to one kind of request.
+  "method": "GET" or "HEAD" limits it to one kind of request; "sub": "objectMeta" (or
+  "" for none) to requests with (or without) that sub-resource.
 
 Access log (--access-log FILE): one JSON object per request with method, host, path,
 key, sub (signed sub-resources), range, status, code, bytes (of the body), fault,

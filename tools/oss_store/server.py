@@ -69,7 +69,7 @@ class Faults:
         self.path = path
         self._lock = threading.Lock()
 
-    def take(self, key, method):
+    def take(self, key, method, sub):
         """The faults that apply to this request, consuming their counts."""
         if not self.path:
             return []
@@ -83,6 +83,8 @@ class Faults:
             for name in (key, "*"):
                 for fault in table.get(name, []):
                     if fault.get("method") and fault["method"].upper() != method:
+                        continue
+                    if "sub" in fault and fault["sub"] != sub:
                         continue
                     count = fault.get("count")
                     if count is not None:
@@ -225,7 +227,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.check_signature(method, resource)
             if bucket != BUCKET:
                 raise StoreError(404, "NoSuchBucket", "The specified bucket does not exist.")
-            faults = self.server.faults.take(key, method)
+            faults = self.server.faults.take(key, method, log["sub"])
             fail = find_fault(faults, "fail")
             if fail:
                 log["fault"] = "fail"
@@ -260,7 +262,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_response(status)
         self.send_header("x-oss-request-id", request_id)
         self.send_header("Date", email.utils.formatdate(usegmt=True))
-        self.send_header("ETag", etag)
+        forced = find_fault(faults, "etag")
+        self.send_header("ETag", '"%s"' % forced["value"] if forced else etag)
         self.send_header("Last-Modified", email.utils.formatdate(os.path.getmtime(path), usegmt=True))
         self.send_header("Content-Length", str(max(announced, 0)))
         if not meta_only:
