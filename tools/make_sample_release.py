@@ -50,6 +50,9 @@ PACKAGE_ORDER = ("base", "fix", "config", "quant", "stock")
 # Share of a reference release's size per package.
 REFERENCE_SHARES = {"base": 0.45, "fix": 0.30, "config": 0.02, "quant": 0.08, "stock": 0.15}
 REFERENCE_FILES_PER_MIB = 15
+# Weights of text tables, program libraries and binary data among the generated files.
+REFERENCE_KINDS = {"base": (25, 45, 30), "fix": (10, 80, 10), "config": (90, 0, 10), "quant": (40, 40, 20),
+                   "stock": (40, 0, 60)}
 
 
 class ReleaseError(Exception):
@@ -253,7 +256,7 @@ def add_reference_payload(contents, megabytes):
             remaining = count - index
             target = budget / remaining if remaining == 1 else budget / remaining * min(8.0, rng.lognormvariate(-0.5, 1.0))
             target = max(256, int(target))
-            kind = rng.choices(["text", "library", "data"], weights=[25, 45, 30])[0]
+            kind = rng.choices(["text", "library", "data"], weights=REFERENCE_KINDS[package])[0]
             folder = rng.choice(FOLDER_NAMES[package])
             if kind == "text":
                 length = int(target / ratio["text"])
