@@ -191,14 +191,6 @@ class StandinUninstall : public ::testing::Test {
     EXPECT_TRUE(result.started && !result.timedOut);
     return result.exitCode;
   }
-  // The last stage runs after the uninstaller has ended.
-  bool FolderGoneSoon() const {
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      if (!FolderExists(folder_)) return true;
-      Sleep(100);
-    }
-    return false;
-  }
   void ExpectOthersUntouched() const {
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallWow + std::string("Morvantis_") + otherCode_ + "v9.5"));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "MOrvantis" + otherCode_));
@@ -218,7 +210,7 @@ TEST_F(StandinUninstall, RemovesWhatWasRegisteredAndTheWholeFolder) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallNative + EntryName()));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ProtocolKey()));
   EXPECT_FALSE(FileExists(shortcut_));
-  EXPECT_TRUE(FolderGoneSoon());
+  EXPECT_TRUE(WaitForUninstalledFolder(folder_));
   ExpectOthersUntouched();
 }
 
@@ -227,7 +219,7 @@ TEST_F(StandinUninstall, TakesThePackageCodeFromItsArgument) {
   EXPECT_EQ(RunUninstaller(L" " + Wide(code_)), 0u);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ProtocolKey()));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallWow + EntryName()));
-  EXPECT_TRUE(FolderGoneSoon());
+  EXPECT_TRUE(WaitForUninstalledFolder(folder_));
   ExpectOthersUntouched();
 }
 
@@ -259,7 +251,7 @@ TEST_F(StandinUninstall, DeletesOnlyALinkFileNamedByTheEntry) {
   EXPECT_EQ(RunUninstaller(), 0u);
   EXPECT_TRUE(FileExists(document));
   EXPECT_FALSE(FileExists(shortcut_));  // still named by the other entry
-  EXPECT_TRUE(FolderGoneSoon());
+  EXPECT_TRUE(WaitForUninstalledFolder(folder_));
 }
 
 TEST_F(StandinUninstall, FinishingStageRemovesNothingButALeftUninstaller) {

@@ -55,6 +55,14 @@ std::string PlaceStandinTerminal(const std::string& folder) {
   return target;
 }
 
+bool WaitForUninstalledFolder(const std::string& folder) {
+  for (int attempt = 0; attempt < 300; ++attempt) {
+    if (!FolderExists(folder)) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
 std::wstring StandinLaunchesPath() {
   wchar_t folder[32768] = {};
   DWORD length = GetEnvironmentVariableW(L"TEMP", folder, 32768);

@@ -26,6 +26,10 @@ std::vector<std::string> ExpectedInstalledTree(const std::string& storeRoot);
 // returns its path.
 std::string PlaceStandinTerminal(const std::string& folder);
 
+// The stand-in uninstaller removes its folder's last file after it has ended: waits
+// (up to 30 s) for the folder to go; true when it went.
+bool WaitForUninstalledFolder(const std::string& folder);
+
 // One start of the stand-in terminal, as it recorded it.
 struct StandinLaunch {
   DWORD processId = 0;
