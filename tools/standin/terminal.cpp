@@ -125,8 +125,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kInfoControlId)), instance, nullptr);
   SendMessageW(info, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
 
+  // Anything but a plain number of milliseconds is ignored: the terminal then stays.
   std::wstring exitAfter = EnvironmentValue(L"MORVANTIS_STANDIN_EXIT_MS");
-  if (!exitAfter.empty()) SetTimer(window, kExitTimerId, static_cast<UINT>(wcstoul(exitAfter.c_str(), nullptr, 10)), nullptr);
+  if (!exitAfter.empty() && exitAfter.size() <= 9 && exitAfter.find_first_not_of(L"0123456789") == std::wstring::npos)
+    SetTimer(window, kExitTimerId, static_cast<UINT>(wcstoul(exitAfter.c_str(), nullptr, 10)), nullptr);
 
   ShowWindow(window, showCommand);
   UpdateWindow(window);
