@@ -3,7 +3,7 @@
 
     make_sample_release.py --standin DIR --out STOREROOT [--package-code 602731]
                            [--quant | --no-quant] [--stock | --no-stock]
-                           [--reference-mb N]
+                           [--edition current|previous] [--reference-mb N]
 
 DIR holds the stand-in programs terminal.exe and uninstall.exe. STOREROOT receives the
 objects under the key prefix (STOREROOT/9.5MOrvantisIE/...), replaced as a whole, and
@@ -13,6 +13,8 @@ three descriptions of the result for tests:
   expected-sha256.txt  "sha256sum -c" lines for those files, except the two settings
                        files the installer edits (config/morvantis.Default.pub/.pri)
   release.json         package code, manifest values and what each package holds
+--edition previous builds an earlier release: other versions and stamp, and a few files
+the current one no longer has (for updates over an older installation).
 --reference-mb N adds generated files until the five packages hold about N MiB (a few
 thousand files for a couple of hundred MiB), for benchmarks. The output is the same
 byte for byte for the same inputs: fixed times, fixed seeds, sorted entries.
@@ -37,11 +39,28 @@ STOCK_TARGET = "Server/config/BaseData/"
 # Files the installer writes settings into: their final content is not the package's.
 EDITED_BY_INSTALLER = {"config/morvantis.Default.pub", "config/morvantis.Default.pri"}
 
-ENTRY_TIME = (2026, 3, 2, 9, 30, 0)  # local time stored in every entry
-CFG_TIME = calendar.timegm((2026, 3, 2, 9, 30, 0))
-FIX_VERSION = "9.5.26.0302"
-QUANT_NAME = "quant-2026.03"
-STOCK_NAME = "20260302"
+
+class Edition:
+    """What tells one release from another: its stamp, versions and a few files."""
+
+    def __init__(self, stamp, fix, quant, stock, extra_files=None):
+        self.entry_time = stamp  # local time stored in every entry
+        self.cfg_time = calendar.timegm(stamp)
+        self.fix, self.quant, self.stock = fix, quant, stock
+        self.extra_files = extra_files or {}
+
+
+# "previous" is an earlier release with files the current one no longer has, for updates.
+EDITIONS = {
+    "current": Edition((2026, 3, 2, 9, 30, 0), "9.5.26.0302", "quant-2026.03", "20260302"),
+    "previous": Edition((2025, 12, 1, 9, 30, 0), "9.5.25.1201", "quant-2025.12", "20251201", {
+        "base": {"bin/legacy.dll": 40 * 1024, "res/skin/classic/colors.xml": 0},
+        "fix": {"bin/mvcompat.dll": 24 * 1024},
+        "config": {"config/legacy.ini": 0},
+        "quant": {"quant/strategies/grid.qs": 0},
+        "stock": {"US/StockList.dat": 0},
+    }),
+}
 # Lines for other builds: one manifest serves every distributor.
 OTHER_BUILDS = {"600118": ("9.5.25.1120", "quant-2025.11", ""), "611502": ("9.5.26.0115", "", "20260115")}
 
@@ -68,12 +87,12 @@ class ZipWriter:
     """A plain zip writer: MS-DOS attributes, GBK names without the UTF-8 flag (as zip
     tools on Chinese Windows write them), stored or deflated entries, fixed times."""
 
-    def __init__(self, path, backslashes=False):
+    def __init__(self, path, entry_time, backslashes=False):
         self.file = open(path, "wb")
         self.backslashes = backslashes
         self.central = []
         self.names = set()
-        self.time, self.date = dos_time(ENTRY_TIME)
+        self.time, self.date = dos_time(entry_time)
 
     def _name_bytes(self, name):
         if self.backslashes:
@@ -194,7 +213,7 @@ def read_tree(root):
     return files, folders
 
 
-def sample_contents(standin, code):
+def sample_contents(standin, code, edition):
     """{package: (files, folders)} of the sample release."""
     contents = {name: read_tree(os.path.join(SOURCES, name)) for name in PACKAGE_ORDER}
     base_files, base_folders = contents["base"]
@@ -205,10 +224,17 @@ def sample_contents(standin, code):
     base_files["bin/mvlauncher.dll"] = pseudo_binary("mvlauncher", 48 * 1024)
     base_folders.update({"Server/config/shortcut", "bin"})
     fix_files, fix_folders = contents["fix"]
-    fix_files["bin/runtime.ver"] = (FIX_VERSION + "\r\n").encode()
+    fix_files["bin/runtime.ver"] = (edition.fix + "\r\n").encode()
     fix_files["bin/mvcore.dll"] = pseudo_binary("mvcore", 96 * 1024)
     fix_files["bin/mvquote.dll"] = pseudo_binary("mvquote", 64 * 1024)
     fix_folders.add("bin")
+    for package, extra in edition.extra_files.items():
+        files, folders = contents[package]
+        for name, size in extra.items():
+            # A library of the given size, or a line of text naming the file.
+            files[name] = pseudo_binary(name, size) if size else ("; %s\r\n" % name).encode()
+            parts = name.split("/")[:-1]
+            folders.update("/".join(parts[: i + 1]) for i in range(len(parts)))
     return contents
 
 
@@ -276,9 +302,9 @@ def add_reference_payload(contents, megabytes):
                 break
 
 
-def write_package(path, files, folders, with_folders, backslashes):
+def write_package(path, files, folders, entry_time, with_folders, backslashes):
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    writer = ZipWriter(path, backslashes)
+    writer = ZipWriter(path, entry_time, backslashes)
     entries = []
     for name in sorted(set(files) | (folders if with_folders else set()), key=lambda n: n.encode("gbk")):
         if name in files:
@@ -292,10 +318,10 @@ def write_package(path, files, folders, with_folders, backslashes):
     return size, entries
 
 
-def manifest_text(code, quant, stock):
+def manifest_text(code, edition, quant, stock):
     builds = dict(OTHER_BUILDS)
-    builds[code] = (FIX_VERSION, QUANT_NAME if quant else "", STOCK_NAME if stock else "")
-    lines = ["[cfgstamp]", "time=%d" % CFG_TIME, "", "[fixstamp]"]
+    builds[code] = (edition.fix, edition.quant if quant else "", edition.stock if stock else "")
+    lines = ["[cfgstamp]", "time=%d" % edition.cfg_time, "", "[fixstamp]"]
     lines += ["%s=%s" % (c, builds[c][0]) for c in sorted(builds)]
     for section, column in (("quant", 1), ("stock", 2)):
         lines += ["", "[%s]" % section]
@@ -303,7 +329,7 @@ def manifest_text(code, quant, stock):
     return ("\r\n".join(lines) + "\r\n").encode("ascii")
 
 
-def build_release(standin, out, code, quant, stock, reference_mb):
+def build_release(standin, out, code, edition, quant, stock, reference_mb):
     for name in ("terminal.exe", "uninstall.exe"):
         path = os.path.join(standin, name)
         if not os.path.isfile(path):
@@ -311,14 +337,14 @@ def build_release(standin, out, code, quant, stock, reference_mb):
         with open(path, "rb") as handle:
             if handle.read(2) != b"MZ":
                 raise ReleaseError("%s is not a Windows program" % path)
-    contents = sample_contents(standin, code)
+    contents = sample_contents(standin, code, edition)
     if reference_mb:
         add_reference_payload(contents, reference_mb)
     packages = {
         "base": ("base.zip", ""),
         "config": ("config.zip", ""),
-        "fix": ("fix/%s.zip" % FIX_VERSION, ""),
-        "quant": ("quant/%s.zip" % QUANT_NAME, ""),
+        "fix": ("fix/%s.zip" % edition.fix, ""),
+        "quant": ("quant/%s.zip" % edition.quant, ""),
         "stock": ("CspAccessApi.StockInfo.pub.zip", STOCK_TARGET),
     }
     selected = [p for p in PACKAGE_ORDER if (p != "quant" or quant) and (p != "stock" or stock)]
@@ -331,14 +357,14 @@ def build_release(standin, out, code, quant, stock, reference_mb):
     for package in selected:
         key, target = packages[package]
         files, folders = contents[package]
-        size, entries = write_package(os.path.join(staging, key), files, folders,
+        size, entries = write_package(os.path.join(staging, key), files, folders, edition.entry_time,
                                       with_folders=package in ("base", "config"), backslashes=package == "quant")
         for name, data in files.items():
             tree[(target + name).lower()] = (target + name, data)
         described.append({"package": package, "key": KEY_PREFIX + "/" + key, "size": size,
                           "unpackTo": target.rstrip("/"), "entries": entries})
     with open(os.path.join(staging, "summary.ini"), "wb") as handle:
-        handle.write(manifest_text(code, quant, stock))
+        handle.write(manifest_text(code, edition, quant, stock))
 
     # Replace the release as a whole, so no object of an earlier one stays behind.
     final = os.path.join(out, KEY_PREFIX)
@@ -354,8 +380,8 @@ def build_release(standin, out, code, quant, stock, reference_mb):
             if name not in EDITED_BY_INSTALLER:
                 handle.write("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name))
     release = {
-        "keyPrefix": KEY_PREFIX, "packageCode": code, "cfgTime": CFG_TIME, "fixVersion": FIX_VERSION,
-        "quantName": QUANT_NAME if quant else "", "stockName": STOCK_NAME if stock else "",
+        "keyPrefix": KEY_PREFIX, "packageCode": code, "cfgTime": edition.cfg_time, "fixVersion": edition.fix,
+        "quantName": edition.quant if quant else "", "stockName": edition.stock if stock else "",
         "files": len(names), "bytes": sum(len(data) for _, data in tree.values()),
         "packageBytes": sum(p["size"] for p in described), "packages": described,
     }
@@ -373,6 +399,8 @@ def main(argv):
     parser.add_argument("--quant", action=argparse.BooleanOptionalAction, default=True, help="include the quant package")
     parser.add_argument("--stock", action=argparse.BooleanOptionalAction, default=True,
                         help="include the securities-information package")
+    parser.add_argument("--edition", choices=sorted(EDITIONS), default="current",
+                        help="previous: an earlier release (other versions, files the current one lacks)")
     parser.add_argument("--reference-mb", type=int, default=0, metavar="N",
                         help="add generated files up to about N MiB of packages (benchmarks)")
     args = parser.parse_args(argv)
@@ -381,7 +409,8 @@ def main(argv):
     if not 0 <= args.reference_mb <= 2048:
         parser.error("--reference-mb must be between 0 (none) and 2048")
     try:
-        release = build_release(args.standin, args.out, args.package_code, args.quant, args.stock, args.reference_mb)
+        release = build_release(args.standin, args.out, args.package_code, EDITIONS[args.edition], args.quant,
+                                args.stock, args.reference_mb)
     except (ReleaseError, OSError) as error:
         print("make_sample_release: %s" % error, file=sys.stderr)
         return 1

@@ -97,6 +97,19 @@ assert {i.compress_type for i in base} == {0, 8}, "stored and deflated entries"
 assert all("\\" in i.filename for i in zipfile.ZipFile(sys.argv[2]).infolist()), "quant uses backslashes"
 EOF
 
+echo "== the previous release: other versions, and files the current one lacks"
+"$python" "$make_release" --standin "$standin" --out "$work/previous" --edition previous >/dev/null
+unpack_as_installer "$work/previous" "$work/previous-tree" >"$work/previous-unpacked.txt"
+diff -u "$work/previous/expected-tree.txt" "$work/previous-unpacked.txt" || fail "previous expected-tree.txt"
+grep -q "^602731=$fix"$'\r' "$work/previous/9.5MOrvantisIE/summary.ini" && fail "previous release has the current runtime"
+grep -q "^602731=$fix"$'\r' "$work/store/9.5MOrvantisIE/summary.ini" || fail "current runtime line"
+gone=$(LC_ALL=C.UTF-8 comm -13 "$work/store/expected-tree.txt" "$work/previous/expected-tree.txt")
+[ -z "$(LC_ALL=C.UTF-8 comm -23 "$work/store/expected-tree.txt" "$work/previous/expected-tree.txt")" ] ||
+  fail "the current release has files the previous one lacks"
+for old in bin/legacy.dll config/legacy.ini quant/strategies/grid.qs Server/config/BaseData/US/StockList.dat; do
+  printf '%s\n' "$gone" | grep -qxF "$old" || fail "$old is not a file only the previous release has"
+done
+
 echo "== the same inputs give the same bytes"
 "$python" "$make_release" --standin "$standin" --out "$work/again" >/dev/null
 diff -r "$work/store" "$work/again" >/dev/null || fail "two runs differ"

@@ -24,6 +24,7 @@ bool BuildSampleRelease(const std::string& storeRoot, const SampleReleaseOptions
                         " --standin " + ShellQuoted(std::string(MORVANTIS_BINARY_DIR) + "/standin") + " --out " +
                         ShellQuoted(WindowsToUnixPath(storeRoot)) + " --package-code " + ShellQuoted(options.packageCode) +
                         (options.quant ? " --quant" : " --no-quant") + (options.stock ? " --stock" : " --no-stock");
+  if (options.previous) command += " --edition previous";
   if (options.referenceMb > 0) command += " --reference-mb " + std::to_string(options.referenceMb);
   ProcessResult result = RunShellScript(command + " >/dev/null", 600000);
   return result.started && !result.timedOut && result.exitCode == 0;

@@ -12,7 +12,8 @@ struct SampleReleaseOptions {
   std::string packageCode = "602731";
   bool quant = true;
   bool stock = true;
-  int referenceMb = 0;  // >0: a reference release of about that many MiB
+  bool previous = false;  // an earlier release, with files the current one no longer has
+  int referenceMb = 0;    // >0: a reference release of about that many MiB
 };
 // Builds the release from the stand-ins of this build into storeRoot (a Windows path;
 // the objects go below storeRoot\9.5MOrvantisIE). False when the script failed.
