@@ -93,6 +93,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_TIMER:
       if (wParam == kExitTimerId) DestroyWindow(window);
       return 0;
+    case WM_CTLCOLORSTATIC:  // the text sits on the window's own background
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
