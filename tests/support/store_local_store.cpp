@@ -124,7 +124,16 @@ void LocalStore::SetFaults(const std::string& json) const { WriteFileBytes(Windo
 
 std::vector<std::map<std::string, std::string>> LocalStore::AccessLog() const {
   std::vector<std::map<std::string, std::string>> entries;
-  std::istringstream lines(ReadFileBytes(Windows("access.log")));
+  // The store writes a request's line just after its last byte: the client may be
+  // quicker. Read until the log has stayed the same for a moment.
+  std::string text = ReadFileBytes(Windows("access.log"));
+  for (int i = 0; i < 20; ++i) {
+    Sleep(150);
+    std::string again = ReadFileBytes(Windows("access.log"));
+    if (again == text) break;
+    text = again;
+  }
+  std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty()) entries.push_back(ParseFlatJson(line));

@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "build_settings.h"
+#include "install/client.h"
+#include "install/messages.h"
+#include "system/install_log.h"
+#include "support/sample_release.h"
+#include "support/shell_support.h"
+#include "support/store_local_store.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+const std::string kPrefix = "9.5MOrvantisIE";
+
+class ClientStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(store.Start());
+    store.SetFaults("");
+    InstallerContext& context = InstallerContext::Instance();
+    context.packageCode = "602731";
+    context.tempDir = staging.Path();
+    InstallLog::Open(logs.Path().c_str());
+    client.SetupAccess();
+    client.endpoint = store.Endpoint();
+    client.ConnectStore();
+  }
+  void TearDown() override { InstallLog::Close(); }
+
+  std::vector<std::string> Log() {
+    InstallLog::Close();  // flushes; later lines would be dropped, which no test needs
+    return ReadLogMessages(logs.Path());
+  }
+  std::vector<LPARAM> Progress() { return InstallMessageRecorder::Values(messages.Drain(), WM_INSTALL_PROGRESS); }
+  std::string Runtime() const { return std::string(client.manifest.fixVersion) + ".zip"; }
+  std::string Quant() const { return std::string(client.manifest.quantName) + ".zip"; }
+
+  // Checks that the percentages of one download stay in its slice and end on its top.
+  void ExpectSlice(const std::vector<LPARAM>& values, LPARAM from, LPARAM to) {
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(values.back(), to);
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_GE(values.front(), from);
+  }
+
+  LocalStore store;
+  ScratchFolder staging{"staging"};
+  ScratchFolder logs{"logs"};
+  InstallMessageRecorder messages;
+  IClient client;
+};
+
+TEST(ClientAccess, SetupAccessUsesTheBuildsCredentialsAndResetsCounters) {
+  IClient client;
+  client.plannedTransfers = 9, client.transfersDone = 3, client.unpackShare = 7.0;
+  client.SetupAccess();
+  EXPECT_EQ(client.accessKeyId, "DemoAccessKeyIdMorvant01");
+  EXPECT_EQ(client.accessKeySecret, "DemoSecretForTheLocalStore2026");
+  EXPECT_EQ(client.endpoint, MORVANTIS_STORE_ENDPOINT);
+  EXPECT_EQ(client.bucket, "zqpublish");
+  EXPECT_EQ(client.keyPrefix, kPrefix);
+  EXPECT_EQ(client.plannedTransfers, 4);
+  EXPECT_EQ(client.transfersDone, 0);
+  EXPECT_EQ(client.unpackShare, 0.0);
+}
+
+TEST(ClientProgress, EmptyOrUnknownTotalsNeverDivideByZero) {
+  InstallMessageRecorder messages;
+  IClient client;
+  client.plannedTransfers = 4;
+  client.transfersDone = 1;
+  IClient::OnTransferProgress(0, 0, 0, &client);  // an empty object: its slice is done
+  EXPECT_EQ(client.overallPercent, 40);
+  IClient::OnTransferProgress(0, 10, -1, &client);  // no total: nothing earned yet
+  EXPECT_EQ(client.overallPercent, 20);
+  IClient::OnTransferProgress(0, 500, 100, &client);  // more than announced: capped
+  EXPECT_EQ(client.overallPercent, 40);
+  client.plannedTransfers = 0;
+  IClient::OnTransferProgress(0, 1, 1, &client);
+  EXPECT_GE(client.overallPercent, 0);
+  EXPECT_LE(client.overallPercent, 100);
+  EXPECT_EQ(InstallMessageRecorder::Values(messages.Drain(), WM_INSTALL_PROGRESS), (std::vector<LPARAM>{40, 20, 40, 100}));
+}
+
+TEST_F(ClientStoreTest, FourPlannedTransfersSliceTheRangeAndUnpackTo90) {
+  SampleReleaseOptions options;
+  options.quant = options.stock = false;
+  ASSERT_TRUE(BuildSampleRelease(store.RootWindows(), options));
+
+  ASSERT_TRUE(client.FetchManifest());
+  EXPECT_EQ(client.plannedTransfers, 4);
+  ExpectSlice(Progress(), 0, 20);
+  ASSERT_TRUE(client.DownloadObject((kPrefix + "/base.zip").c_str(), (staging.Path() + "/base.zip").c_str()));
+  ExpectSlice(Progress(), 20, 40);
+  ASSERT_TRUE(client.DownloadObject((kPrefix + "/config.zip").c_str(), (staging.Path() + "/config.zip").c_str()));
+  ExpectSlice(Progress(), 40, 60);
+  ASSERT_TRUE(client.DownloadRuntime(Runtime().c_str()));
+  auto runtime = messages.Drain();
+  EXPECT_EQ(runtime.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(4)));
+  ExpectSlice(InstallMessageRecorder::Values(runtime, WM_INSTALL_PROGRESS), 60, 80);
+  EXPECT_EQ(client.transfersDone, 4);
+
+  client.plannedTransfers -= 1;  // as the worker does before unpacking
+  for (const std::string& name : {std::string("base.zip"), Runtime(), std::string("config.zip")})
+    ASSERT_TRUE(client.UnpackPackage((staging.Path() + "/" + name).c_str(), staging.Path().c_str())) << name;
+  EXPECT_EQ(Progress(), (std::vector<LPARAM>{83, 86, 90}));
+  EXPECT_TRUE(FileExists(staging / "morvantis v9.5.exe"));
+  EXPECT_TRUE(FileExists(staging / "uninstall.exe"));
+  EXPECT_TRUE(FolderExists(staging / "config"));
+  // Two requests per package: the existence test and the download.
+  EXPECT_EQ(store.AccessLog().size(), 8u);
+}
+
+TEST_F(ClientStoreTest, SixPlannedTransfersWithQuantAndSecuritiesInformation) {
+  ASSERT_TRUE(BuildSampleRelease(store.RootWindows()));
+  ASSERT_TRUE(client.FetchManifest());
+  EXPECT_TRUE(client.manifest.hasQuant && client.manifest.hasStock);
+  EXPECT_EQ(client.plannedTransfers, 6);
+  // The manifest is fetched while four transfers are planned: its slice ends at 20, and
+  // the next one, counted in sixths, starts back at 13.
+  ExpectSlice(Progress(), 0, 20);
+  ASSERT_TRUE(client.DownloadObject((kPrefix + "/base.zip").c_str(), (staging.Path() + "/base.zip").c_str()));
+  ExpectSlice(Progress(), 13, 26);
+  ASSERT_TRUE(client.DownloadObject((kPrefix + "/config.zip").c_str(), (staging.Path() + "/config.zip").c_str()));
+  ExpectSlice(Progress(), 26, 40);
+  ASSERT_TRUE(client.DownloadRuntime(Runtime().c_str()));
+  ExpectSlice(Progress(), 40, 53);
+  ASSERT_TRUE(client.DownloadQuant(Quant().c_str()));
+  auto quant = messages.Drain();
+  EXPECT_EQ(quant.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(5)));
+  ExpectSlice(InstallMessageRecorder::Values(quant, WM_INSTALL_PROGRESS), 53, 66);
+  ASSERT_TRUE(client.DownloadStockInfo());
+  auto stock = messages.Drain();
+  EXPECT_EQ(stock.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(15)));
+  ExpectSlice(InstallMessageRecorder::Values(stock, WM_INSTALL_PROGRESS), 66, 80);
+  // Three requests for the securities-information package: metadata, existence, download.
+  const std::string stockKey = kPrefix + "/CspAccessApi.StockInfo.pub.zip";
+  auto heads = store.Requests("HEAD", stockKey);
+  ASSERT_EQ(heads.size(), 2u);
+  EXPECT_EQ(heads[0]["sub"], "");
+  EXPECT_EQ(heads[1]["sub"], "objectMeta");
+  EXPECT_EQ(store.Requests("GET", stockKey).size(), 1u);
+  EXPECT_EQ(strlen(client.manifest.stockETag), 32u);
+
+  client.plannedTransfers -= 1;
+  for (const std::string& name : {std::string("base.zip"), Runtime(), std::string("config.zip"), Quant()})
+    ASSERT_TRUE(client.UnpackPackage((staging.Path() + "/" + name).c_str(), staging.Path().c_str())) << name;
+  ASSERT_TRUE(client.UnpackStockInfo());
+  auto unpacking = messages.Drain();
+  EXPECT_EQ(InstallMessageRecorder::Values(unpacking, WM_INSTALL_PROGRESS), (std::vector<LPARAM>{82, 84, 86, 88, 90}));
+  EXPECT_EQ(InstallMessageRecorder::Values(unpacking, WM_INSTALL_STEP), (std::vector<LPARAM>{16}));
+  EXPECT_TRUE(FolderExists(staging / "Server\\config\\BaseData"));
+  EXPECT_FALSE(ListFilesRecursive(staging / "Server\\config\\BaseData").empty());
+}
+
+TEST_F(ClientStoreTest, MissingKeyIsLoggedWithoutAGetOrACountedTransfer) {
+  const std::string key = kPrefix + "/fix/none.zip";
+  EXPECT_FALSE(client.DownloadRuntime("none.zip"));
+  EXPECT_EQ(client.transfersDone, 0);
+  EXPECT_TRUE(store.Requests("GET", key).empty());
+  EXPECT_EQ(store.Requests("HEAD", key).size(), 1u);
+  EXPECT_FALSE(FileExists(staging / "none.zip"));
+  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
+}
+
+TEST_F(ClientStoreTest, FailedDownloadIsCountedAndLoggedWithTheStoresRequestId) {
+  const std::string key = kPrefix + "/base.zip";
+  store.PutObject(key, "zip bytes");
+  store.SetFaults(R"({"9.5MOrvantisIE/base.zip": [{"action": "fail", "status": 403, "code": "AccessDenied", "message": "Denied here", "method": "GET"}]})");
+  EXPECT_FALSE(client.DownloadObject(key.c_str(), (staging.Path() + "/base.zip").c_str()));
+  EXPECT_EQ(client.transfersDone, 1);
+  auto gets = store.Requests("GET", key);
+  ASSERT_EQ(gets.size(), 1u);  // a 4xx is not retried
+  EXPECT_EQ(Log(), (std::vector<std::string>{"Downfile Fail,code:AccessDenied,message:Denied here,requestId:" +
+                                             gets[0]["request_id"]}));
+}
+
+TEST_F(ClientStoreTest, WrongSecretIsRejectedAsAMissingObject) {
+  const std::string key = kPrefix + "/summary.ini";
+  store.PutObject(key, "[fixstamp]\r\n");
+  client.accessKeySecret = "NotTheSecret";
+  client.ConnectStore();
+  EXPECT_FALSE(client.FetchManifest());
+  EXPECT_EQ(store.Requests("HEAD", key).front()["code"], "SignatureDoesNotMatch");
+  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
+}
+
+TEST_F(ClientStoreTest, FailedMetadataReadStillDownloadsAndLongTagsAreKeptWhole) {
+  const std::string key = kPrefix + "/CspAccessApi.StockInfo.pub.zip";
+  store.PutObject(key, "stock");
+  store.SetFaults(R"({"9.5MOrvantisIE/CspAccessApi.StockInfo.pub.zip": [{"action": "fail", "status": 404, "code": "NoSuchKey", "method": "HEAD", "sub": "", "count": 1}]})");
+  EXPECT_TRUE(client.DownloadStockInfo());
+  EXPECT_STREQ(client.manifest.stockETag, "");
+  EXPECT_EQ(ReadFileBytes(staging.Path() + "/CspAccessApi.StockInfo.pub.zip"), "stock");
+
+  // An entity tag of an object uploaded in parts is longer than an MD5's.
+  const std::string multipart = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF-12";
+  store.SetFaults(R"({"*": [{"action": "etag", "value": ")" + multipart + R"("}]})");
+  EXPECT_TRUE(client.DownloadStockInfo());
+  EXPECT_EQ(std::string(client.manifest.stockETag), multipart);
+  EXPECT_EQ(Log().front(), "ETag获取失败");
+}
+
+TEST_F(ClientStoreTest, FailureLineIsCutToItsBuffer) {
+  const std::string key = kPrefix + "/base.zip";
+  store.PutObject(key, "x");
+  store.SetFaults(R"({"*": [{"action": "fail", "status": 404, "code": "NoSuchKey", "method": "GET", "message": ")" +
+                  std::string(5000, 'm') + R"("}]})");
+  EXPECT_FALSE(client.DownloadObject(key.c_str(), (staging.Path() + "/base.zip").c_str()));
+  auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].size(), 2045u);
+  EXPECT_EQ(log[0].compare(0, 37, "Downfile Fail,code:NoSuchKey,message:"), 0);
+}
+
+TEST_F(ClientStoreTest, UnreadableArchiveFailsItsStepWithoutProgress) {
+  client.plannedTransfers = 3;
+  EXPECT_FALSE(client.UnpackPackage((staging.Path() + "/gone.zip").c_str(), staging.Path().c_str()));
+  EXPECT_EQ(client.unpackShare, 0.0);
+  EXPECT_TRUE(Progress().empty());
+
+  // A file that is not a zip archive: the share is still taken, but no progress posted.
+  WriteFileBytes(staging / "broken.zip", "not a zip archive");
+  EXPECT_FALSE(client.UnpackPackage((staging.Path() + "/broken.zip").c_str(), staging.Path().c_str()));
+  EXPECT_NEAR(client.unpackShare, 10.0 / 3, 1e-9);
+  EXPECT_EQ(client.overallPercent, 83);
+  EXPECT_TRUE(Progress().empty());
+}
+
+}  // namespace
