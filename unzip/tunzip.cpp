@@ -54,6 +54,9 @@ bool EnsureDirectoryPathWide(std::wstring path) {
     start = end + 1;
   }
   if (components.size() < 2) return true;
+  // Most calls name a folder that is there already: one look instead of a walk.
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
   // The first component is the drive (or a relative root) and is never created.
   std::wstring prefix = components[0];
   for (size_t i = 1; i < components.size(); ++i) {
@@ -123,17 +126,13 @@ int AskOverwrite(const std::wstring& displayName) {
   return ShowMessageBoxW(nullptr, text.c_str(), GbkToWide(kOverwriteTitle).c_str(), MB_ABORTRETRYIGNORE);
 }
 
-// Gives the file the entry's stamp (local time) as creation and last-write time and
-// keeps its last-access time. Any failure leaves the times as they are.
-void RestoreFileTime(const std::wstring& path, uint32_t dosDateTime) {
-  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return;
-  FILETIME created, accessed, written, local, utc;
-  if (!GetFileTime(file.Get(), &created, &accessed, &written)) return;
+// Gives the file the entry's stamp (local time) as creation and last-write time, on the
+// handle that wrote it; last access is left as it is. A failure leaves the times alone.
+void RestoreFileTime(HANDLE file, uint32_t dosDateTime) {
+  FILETIME local, utc;
   if (!DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local)) return;
   if (!LocalFileTimeToFileTime(&local, &utc)) return;
-  SetFileTime(file.Get(), &utc, &accessed, &utc);
+  SetFileTime(file, &utc, nullptr, &utc);
 }
 
 // Writes the open entry into the file; false on a read or write error.
@@ -269,11 +268,11 @@ bool TUnzip::ExtractCurrentEntry(const char* targetFolder) {
 
   if (unzOpenCurrentFile(archiveHandle) != UNZ_OK) return false;
   bool copied = CopyEntryData(archiveHandle, output.Get());
+  // Stamped before closing: no second open, and no moment where another process could
+  // take the file between writing and stamping.
+  if (copied) RestoreFileTime(output.Get(), info.dosDateTime);
   output.Reset();
   // A CRC or size mismatch means the file on disk is not the packaged one.
   bool intact = unzCloseCurrentFile(archiveHandle) == UNZ_OK;
-  if (!copied || !intact) return false;
-
-  RestoreFileTime(path, info.dosDateTime);
-  return true;
+  return copied && intact;
 }
