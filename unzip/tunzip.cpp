@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <cwctype>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -166,7 +165,8 @@ bool TUnzip::ExtractArchive(const char* archivePath, const char* targetFolder) {
     TUnzip unzip;
     if (!unzip.OpenArchive(archivePath)) return false;
     return unzip.ExtractAll(targetFolder);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    // Nothing may escape to the install worker; the package simply failed.
     return false;
   }
 }
@@ -174,15 +174,19 @@ bool TUnzip::ExtractArchive(const char* archivePath, const char* targetFolder) {
 bool TUnzip::OpenArchive(const char* archivePath) {
   CloseArchive();
   if (!archivePath || !*archivePath) return false;
-  char fullPath[kPathBufferSize];
-  DWORD length = GetFullPathNameA(archivePath, sizeof(fullPath), fullPath, nullptr);
-  if (length == 0 || length >= sizeof(fullPath)) return false;
-  archiveHandle = unzOpen(fullPath);
+  // The path is code page 936 bytes like every path of the installer; it is opened
+  // through its wide form so that the system's ANSI code page does not matter.
+  wchar_t fullPath[kPathBufferSize];
+  DWORD length = GetFullPathNameW(GbkToWide(archivePath, 32768).c_str(), kPathBufferSize, fullPath, nullptr);
+  if (length == 0 || length >= kPathBufferSize) return false;
+  std::string fullGbk = WideToGbk(fullPath, 4 * kPathBufferSize);
+  if (fullGbk.size() >= kPathBufferSize) return false;
+  archiveHandle = unzOpenWide(fullPath);
   if (!archiveHandle) return false;
   // Keep drive and directory with their final backslash; the file name is not kept.
-  const char* lastSeparator = strrchr(fullPath, '\\');
-  size_t folderLength = lastSeparator ? static_cast<size_t>(lastSeparator - fullPath) + 1 : 0;
-  memcpy(archiveFolder, fullPath, folderLength);
+  size_t lastSeparator = fullGbk.find_last_of('\\');
+  size_t folderLength = lastSeparator == std::string::npos ? 0 : lastSeparator + 1;
+  memcpy(archiveFolder, fullGbk.data(), folderLength);
   archiveFolder[folderLength] = '\0';
   return true;
 }

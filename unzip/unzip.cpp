@@ -51,8 +51,7 @@ class Source {
 
 class FileSource : public Source {
  public:
-  static std::unique_ptr<FileSource> Open(const char* path) {
-    FILE* file = std::fopen(path, "rb");
+  static std::unique_ptr<FileSource> Open(FILE* file) {
     if (!file) return nullptr;
     std::unique_ptr<FileSource> source(new FileSource(file));
     if (!source->Seek(0, SEEK_END)) return nullptr;
@@ -373,8 +372,15 @@ void CloseEntry(Archive* archive) {
 
 unzFile unzOpen(const char* path) {
   if (!path || !*path) return nullptr;
-  return OpenArchive(FileSource::Open(path));
+  return OpenArchive(FileSource::Open(std::fopen(path, "rb")));
 }
+
+#ifdef _WIN32
+unzFile unzOpenWide(const wchar_t* path) {
+  if (!path || !*path) return nullptr;
+  return OpenArchive(FileSource::Open(_wfopen(path, L"rb")));
+}
+#endif
 
 unzFile unzOpenMemory(const void* data, size_t size) {
   if (!data && size != 0) return nullptr;

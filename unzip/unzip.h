@@ -57,6 +57,10 @@ struct unz_file_info {
 
 // Opens an archive file for reading (byte mode); null if it is missing or not a zip.
 unzFile unzOpen(const char* path);
+#ifdef _WIN32
+// The same, for a UTF-16 path (any name, whatever the ANSI code page).
+unzFile unzOpenWide(const wchar_t* path);
+#endif
 // Reads an archive held in memory; the bytes must outlive the handle.
 unzFile unzOpenMemory(const void* data, size_t size);
 int unzClose(unzFile file);

@@ -217,12 +217,13 @@ TEST(TUnzipObject, OpensRelativeAndForwardSlashPathsAndKeepsTheArchiveFolder) {
 
 TEST(TUnzipObject, ExtractsTheCurrentEntryNextToTheArchiveWhenNoFolderIsGiven) {
   ScratchFolder scratch("unzip-here");
-  ASSERT_TRUE(WriteFileBytes(scratch / "pkg\\dated.zip", ReadFileBytes(ArchivePath("dated.zip"))));
+  // A folder name in code page 936, whatever the system's own code page is.
+  ASSERT_TRUE(WriteFileBytes(scratch / "行情包\\dated.zip", ReadFileBytes(ArchivePath("dated.zip"))));
   TUnzip unzip;
-  ASSERT_TRUE(unzip.OpenArchive((scratch / "pkg\\dated.zip").c_str()));
-  EXPECT_EQ(std::string(unzip.archiveFolder), scratch / "pkg\\");
+  ASSERT_TRUE(unzip.OpenArchive((scratch / "行情包\\dated.zip").c_str()));
+  EXPECT_EQ(std::string(unzip.archiveFolder), scratch / "行情包\\");
   ASSERT_TRUE(unzip.ExtractCurrentEntry(nullptr));
-  EXPECT_EQ(ReadFileBytes(scratch / "pkg\\dated.txt"), "dated\n");
+  EXPECT_EQ(ReadFileBytes(scratch / "行情包\\dated.txt"), "dated\n");
   EXPECT_FALSE(unzip.ExtractAll(nullptr));
 }
 
