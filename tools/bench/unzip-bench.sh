@@ -2,7 +2,7 @@
 # Extraction speed against Info-ZIP's unzip, in the same run on the same disk:
 #   (a) a package of about 200 MiB in a few large files,
 #   (b) a package of 5,000 small files in 50 folders.
-# Each side extracts into a fresh folder, best of three runs; the archive is read once
+# Each side extracts into a fresh folder, best of five interleaved runs; the archive is read once
 # beforehand so that both read it from the page cache. Prints both times, their ratio
 # (TUnzip under Wine / unzip natively) and the extractor's peak memory.
 # Usage: tools/bench/unzip-bench.sh [build-folder] [work-folder]
@@ -67,6 +67,7 @@ now() { date +%s.%N; }
 seconds() {  # runs a command into a fresh output folder; prints the seconds it took
   rm -rf "$work/out"
   mkdir -p "$work/out"
+  sync  # neither side pays for the other's write-back
   start=$(now)
   "$@" >/dev/null
   end=$(now)
@@ -77,9 +78,9 @@ seconds() {  # runs a command into a fresh output folder; prints the seconds it 
 for case in large small; do
   archive="$work/$case.zip"
   cat "$archive" >/dev/null
-  # Interleaved, best of three each, so that a busy moment does not favour one side.
+  # Interleaved, best of five each, so that a busy moment does not favour one side.
   native="" ours=""
-  for run in 1 2 3; do
+  for run in 1 2 3 4 5; do
     native="$native $(seconds unzip -o -q "$archive" -d "$work/out")"
     ours="$ours $(seconds "$root/tools/wine-run" "$extractor" "Z:$archive" "Z:$work/out")"
   done
