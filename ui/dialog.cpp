@@ -29,6 +29,7 @@ constexpr COLORREF kCloseNormal = RGB(231, 231, 231);
 constexpr COLORREF kCloseHover = RGB(150, 150, 150);
 constexpr int kFailWordIndex = 6;
 constexpr int kHeadingIndex = 10;
+constexpr int kManifestStep = 0;
 
 void DrawRoundedBox(HDC dc, const RECT& box, int corner, COLORREF fill, COLORREF outline) {
   ScopedGdiObject brush(CreateSolidBrush(fill));
@@ -50,8 +51,6 @@ std::wstring StepText(LPARAM index) {
 
 bool InRect(const RECT& rect, POINT point) { return PtInRect(&rect, point) != FALSE; }
 }  // namespace
-
-// ---- the dialog ----
 
 TMorvantisDlg::TMorvantisDlg() = default;
 
@@ -107,10 +106,10 @@ void TMorvantisDlg::WaitForWorker() {
   if (page == PageInstalling && workerThread) WaitForSingleObject(workerThread.Get(), INFINITE);
 }
 
-void TMorvantisDlg::Finish(bool launch) {
+void TMorvantisDlg::OpenTerminal() {
   ShowWindow(hwnd, SW_HIDE);
   WriteDpiAwareSetting();
-  if (launch) LaunchTerminal();
+  LaunchTerminal();
   Close();
 }
 
@@ -198,25 +197,32 @@ void TMorvantisDlg::OnInstallMessage(UINT message, LPARAM lParam) {
       UpdateWindow(hwnd);
       return;
     case WM_INSTALL_FAILED:
-      InstallLog::Close();
-      page = PageAfterMessage(page, message);
-      statusText = StepText(lParam) + UiText::MainText(kFailWordIndex);
-      break;
+      ShowFailure(lParam);
+      return;
   }
+  Invalidate();
+}
+
+void TMorvantisDlg::ShowFailure(LPARAM step) {
+  InstallLog::Close();
+  page = PageFailed;
+  statusText = StepText(step) + UiText::MainText(kFailWordIndex);
   Invalidate();
 }
 
 void TMorvantisDlg::OnLeftButtonUp() {
   POINT cursor = CursorInClient();
   if (!InRect(closeRect, cursor) || page == PageInstalling) return;
-  Finish(false);
+  ShowWindow(hwnd, SW_HIDE);
+  if (page == PageFinished) WriteDpiAwareSetting();
+  Close();
 }
 
 void TMorvantisDlg::OnLeftButtonDown(WPARAM wParam, LPARAM lParam) {
   POINT cursor = CursorInClient();
   if (InRect(actionRect, cursor)) {
     if (page == PageStart) StartInstall();
-    else if (page == PageFinished) Finish(true);
+    else if (page == PageFinished) OpenTerminal();
     return;
   }
   if (InRect(browseRect, cursor) && page == PageStart && !defaultView) {
@@ -266,20 +272,14 @@ void TMorvantisDlg::StartInstall() {
   InstallLog::Write("用户点击安装，安装开始...");
 
   if (!FetchManifest()) {
-    page = PageFailed;
-    statusText = StepText(0) + UiText::MainText(kFailWordIndex);
-    Invalidate();
-    InstallLog::Close();
+    ShowFailure(kManifestStep);
     return;
   }
   page = PageInstalling;
   uintptr_t thread = _beginthreadex(nullptr, 0, &InstallWorker, static_cast<IClient*>(this), 0, nullptr);
   if (thread == 0) {
     // Without a worker nothing would ever leave the progress page.
-    page = PageFailed;
-    statusText = StepText(0) + UiText::MainText(kFailWordIndex);
-    Invalidate();
-    InstallLog::Close();
+    ShowFailure(kManifestStep);
     return;
   }
   workerThread.Reset(reinterpret_cast<HANDLE>(thread));

@@ -55,5 +55,7 @@ class TMorvantisDlg : public TModalWnd, public IClient {
   void PaintStartControls(HDC dc);
   void OnInstallMessage(UINT message, LPARAM lParam);
   void OnLeftButtonUp();
-  void Finish(bool launch);
+  void OpenTerminal();
+  // The failure page for a step; the run is over, so the log closes.
+  void ShowFailure(LPARAM step);
 };
