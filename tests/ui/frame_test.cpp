@@ -15,6 +15,7 @@ class FrameTest : public ::testing::Test {
     Pump();
     ReleaseSharedDrawingObjects();
   }
+  CursorLock cursorLock;
   RecordingPopup popup;
 };
 

@@ -25,6 +25,25 @@ class RecordingPopup : public TModalWnd {
   int left = 120, top = 140, width = 300, height = 200;
 };
 
+// The cursor is shared by every test process on the display: tests that place it hold
+// this lock (a named mutex of the Wine session) so parallel runs do not move it under them.
+class CursorLock {
+ public:
+  CursorLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\MorvantisUiTestCursor")) {
+    if (mutex_ != nullptr) WaitForSingleObject(mutex_, 60000);
+  }
+  ~CursorLock() {
+    if (mutex_ == nullptr) return;
+    ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+  }
+  CursorLock(const CursorLock&) = delete;
+  CursorLock& operator=(const CursorLock&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
 // Creates, shows and places a popup the way the entry point does.
 inline bool OpenPopup(TModalWnd& window, DWORD style = WS_POPUP | WS_CLIPCHILDREN) {
   if (window.Create(L"TModalWnd", nullptr, style, WS_EX_TOPMOST) == nullptr) return false;
