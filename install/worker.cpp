@@ -1,0 +1,263 @@
+#include "install/worker.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "install/messages.h"
+#include "system/install_log.h"
+#include "system/scoped.h"
+#include "system/session.h"
+#include "system/shell_registration.h"
+#include "system/text.h"
+#include "system/url_protocol.h"
+
+namespace {
+constexpr DWORD kPauseMs = 100;
+
+// Step indices, also rows of the step-name table the window shows.
+enum Step : int {
+  kStepDownloadBase = 2,
+  kStepDownloadConfig = 3,
+  kStepDownloadRuntime = 4,
+  kStepDownloadQuant = 5,
+  kStepUnpackBase = 7,
+  kStepUnpackConfig = 8,
+  kStepUnpackRuntime = 9,
+  kStepUnpackQuant = 10,
+  kStepFilesInUse = 11,
+  kStepCleanStaging = 12,
+  kStepSaveVersion = 13,
+  kStepRemoveOld = 14,
+  kStepDownloadStock = 15,
+  kStepUnpackStock = 16,
+};
+
+// Writes the step's failure line, then tells the window. The line must come first: the
+// window closes the log when the message arrives.
+unsigned Fail(int step, const char* failureLine) {
+  InstallLog::Write(failureLine);
+  PostInstallMessage(WM_INSTALL_FAILED, step);
+  return 0;
+}
+
+void AddPercent(IClient& client, int points) {
+  client.overallPercent = std::min(100, client.overallPercent + points);
+  PostInstallMessage(WM_INSTALL_PROGRESS, client.overallPercent);
+}
+
+// Removes everything in the old installation folder but the log folder the running
+// install writes to: deleting the folder as a whole stops at the open log file and
+// would leave files of the old version behind.
+void RemoveOldInstallation(const std::string& installDir, const std::string& logDir) {
+  std::string keep;
+  if (logDir.size() > installDir.size() + 1 && logDir.compare(0, installDir.size() + 1, installDir + "\\") == 0) {
+    keep = logDir.substr(installDir.size() + 1);
+  }
+  const std::wstring folder = GbkToWide(installDir, 2048);
+  const std::wstring keepWide = GbkToWide(keep, 1024);
+  std::vector<std::wstring> entries;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L".." || (!keepWide.empty() && lstrcmpiW(name.c_str(), keepWide.c_str()) == 0)) continue;
+    entries.push_back(folder + L"\\" + name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  for (const std::wstring& entry : entries) {
+    std::wstring list = entry;
+    list.push_back(L'\0');
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = list.c_str();
+    // No dialog may interrupt an unattended step; what stays is overwritten by the copy.
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    SHFileOperationW(&operation);
+  }
+}
+
+// Copies the staging tree onto the installation folder with the system's XCOPY; true
+// only when the copy started and reported no error.
+bool CopyStagingTree(const std::string& stagingDir, const std::string& installDir) {
+  const std::string commandLine =
+      FormatBounded(1024, "cmd.exe /c XCOPY \"%s\" \"%s\\\" /S /E /Y /C", stagingDir.c_str(), installDir.c_str());
+  std::wstring wide = GbkToWide(commandLine, 2048);
+  std::vector<wchar_t> mutableCommand(wide.begin(), wide.end());
+  mutableCommand.push_back(L'\0');
+  // A hidden copy has nobody to answer a question: it reads the null device.
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  ScopedFileHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                   OPEN_EXISTING, 0, nullptr));
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  if (nul) {
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
+  }
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, nul ? TRUE : FALSE, IDLE_PRIORITY_CLASS, nullptr,
+                      nullptr, &startup, &process)) {
+    return false;
+  }
+  ScopedHandle processHandle(process.hProcess);
+  ScopedHandle threadHandle(process.hThread);
+  WaitForSingleObject(processHandle.Get(), INFINITE);
+  DWORD exitCode = 1;
+  if (!GetExitCodeProcess(processHandle.Get(), &exitCode)) return false;
+  return exitCode == 0;
+}
+
+bool MoveStagingIntoPlace(const std::string& stagingDir, const std::string& installDir, bool* copied) {
+  *copied = false;
+  if (_wrename(GbkToWide(stagingDir, 2048).c_str(), GbkToWide(installDir, 2048).c_str()) == 0) return true;
+  *copied = true;
+  // XCOPY asks whether the target is a file or a folder when no folder is there; make
+  // sure one is, so that it never has a question to ask.
+  const std::wstring target = GbkToWide(installDir, 2048);
+  DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    CreatePathFolders((installDir + "\\").c_str());
+    attributes = GetFileAttributesW(target.c_str());
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  return CopyStagingTree(stagingDir, installDir);
+}
+
+void WriteTerminalSettings(const InstallerContext& context) {
+  const std::string pubPath = context.installDir + "\\config\\morvantis.Default.pub";
+  const std::string priPath = context.installDir + "\\config\\morvantis.Default.pri";
+  WritePrivateProfileStringA("morvantis", "package", context.packageCode.c_str(), pubPath.c_str());
+  const std::string language = FormatBounded(260, "%d", context.languageId);
+  WritePrivateProfileStringA("morvantis", "language", language.c_str(), priPath.c_str());
+}
+}  // namespace
+
+void CleanStaging(IClient& client) {
+  const std::string& staging = InstallerContext::Instance().tempDir;
+  const std::string paths[] = {
+      staging + "/summary.ini",
+      staging + "/depend.zip",
+      staging + "/base.zip",
+      staging + "/config.zip",
+      staging + "/" + client.manifest.fixVersion + ".zip",
+      staging + "/" + client.manifest.quantName + ".zip",
+      staging + "/CspAccessApi.StockInfo.pub.zip",
+  };
+  for (const std::string& path : paths) ShellDeletePath(path.c_str());
+}
+
+unsigned __stdcall InstallWorker(void* argument) {
+  IClient& client = *static_cast<IClient*>(argument);
+  InstallerContext& context = InstallerContext::Instance();
+  const std::string& staging = context.tempDir;
+  const ReleaseManifest& manifest = client.manifest;
+
+  Sleep(kPauseMs);
+  // The front-end dependency package is never selected; its line is kept for the record.
+  InstallLog::Write("下载前端依赖库");
+
+  InstallLog::Write("下载服务依赖库");
+  PostInstallMessage(WM_INSTALL_STEP, kStepDownloadBase);
+  if (!client.DownloadObject((client.keyPrefix + "/base.zip").c_str(), (staging + "/base.zip").c_str())) {
+    return Fail(kStepDownloadBase, "下载服务依赖库失败");
+  }
+  InstallLog::Write("下载配置文件");
+  PostInstallMessage(WM_INSTALL_STEP, kStepDownloadConfig);
+  if (!client.DownloadObject((client.keyPrefix + "/config.zip").c_str(), (staging + "/config.zip").c_str())) {
+    return Fail(kStepDownloadConfig, "下载配置文件失败");
+  }
+  InstallLog::Write("下载运行库");
+  if (!client.DownloadRuntime(FormatBounded(101, "%s.zip", manifest.fixVersion).c_str())) {
+    return Fail(kStepDownloadRuntime, "下载运行库失败");
+  }
+  if (manifest.hasQuant) {
+    InstallLog::Write("下载Quant");
+    if (!client.DownloadQuant(FormatBounded(101, "%s.zip", manifest.quantName).c_str())) {
+      return Fail(kStepDownloadQuant, "下载Quant 失败");
+    }
+  }
+  if (manifest.hasStock) {
+    InstallLog::Write("下载证券信息配置文件");
+    if (!client.DownloadStockInfo()) return Fail(kStepDownloadStock, "下载证券信息配置文件失败");
+  }
+
+  // From here on the count is of packages to unpack, the manifest excluded.
+  client.plannedTransfers -= 1;
+  InstallLog::Write("安装前端依赖库");
+  Sleep(kPauseMs);
+
+  InstallLog::Write("安装服务依赖库");
+  PostInstallMessage(WM_INSTALL_STEP, kStepUnpackBase);
+  if (!client.UnpackPackage((staging + "/base.zip").c_str(), staging.c_str())) {
+    return Fail(kStepUnpackBase, "安装服务依赖库失败");
+  }
+  Sleep(kPauseMs);
+  InstallLog::Write("安装运行库");
+  const std::string runtimeArchive = staging + FormatBounded(101, "/%s.zip", manifest.fixVersion);
+  PostInstallMessage(WM_INSTALL_STEP, kStepUnpackRuntime);
+  if (!client.UnpackPackage(runtimeArchive.c_str(), staging.c_str())) return Fail(kStepUnpackRuntime, "安装运行库失败");
+  Sleep(kPauseMs);
+  InstallLog::Write("安装配置文件");
+  PostInstallMessage(WM_INSTALL_STEP, kStepUnpackConfig);
+  if (!client.UnpackPackage((staging + "/config.zip").c_str(), staging.c_str())) {
+    return Fail(kStepUnpackConfig, "安装配置文件失败");
+  }
+  Sleep(kPauseMs);
+  if (manifest.hasQuant) {
+    InstallLog::Write("安装Quant运行库");
+    const std::string quantArchive = staging + FormatBounded(101, "/%s.zip", manifest.quantName);
+    PostInstallMessage(WM_INSTALL_STEP, kStepUnpackQuant);
+    if (!client.UnpackPackage(quantArchive.c_str(), staging.c_str())) return Fail(kStepUnpackQuant, "安装Quant运行库失败");
+    Sleep(kPauseMs);
+  }
+  if (manifest.hasStock) {
+    InstallLog::Write("安装证券信息配置文件");
+    if (!client.UnpackStockInfo()) return Fail(kStepUnpackStock, "安装证券信息配置文件失败");
+    Sleep(kPauseMs);
+  }
+
+  InstallLog::Write("清理安装文件");
+  PostInstallMessage(WM_INSTALL_STEP, kStepCleanStaging);
+  CleanStaging(client);
+  Sleep(kPauseMs);
+
+  InstallLog::Write("保存更新版本信息");
+  PostInstallMessage(WM_INSTALL_STEP, kStepSaveVersion);
+  SaveVersionRecord(manifest);
+
+  InstallLog::Write("删除源文件");
+  PostInstallMessage(WM_INSTALL_STEP, kStepRemoveOld);
+  RemoveOldInstallation(context.installDir, context.logDir);
+  AddPercent(client, 5);
+  Sleep(kPauseMs);
+
+  InstallLog::Write("复制新版本数据到原目录");
+  bool copied = false;
+  if (!MoveStagingIntoPlace(staging, context.installDir, &copied)) {
+    // The tree in place may be incomplete: say so instead of reporting success. The
+    // staging folder stays for the exit clean-up; running the installer again repairs it.
+    return Fail(kStepFilesInUse, "安装失败：文件被占用");
+  }
+  AddPercent(client, 4);
+  if (copied) ShellDeletePath(staging.c_str());
+
+  RegisterUninstallEntry();
+  RegisterUrlProtocol();
+  CreateDesktopShortcut();
+  // Nothing after this point is logged.
+  InstallLog::Close();
+  WriteTerminalSettings(context);
+
+  AddPercent(client, 1);
+  PostInstallMessage(WM_INSTALL_DONE, 0);
+  return 1;
+}

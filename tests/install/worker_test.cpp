@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "install/client.h"
+#include "install/messages.h"
+#include "install/worker.h"
+#include "support/sample_release.h"
+#include "support/store_local_store.h"
+#include "support/test_support.h"
+#include "system/install_log.h"
+#include "system/session.h"
+#include "system/text.h"
+
+#include <cstring>
+
+using namespace testing_support;
+
+namespace {
+constexpr char kPrefix[] = "9.5MOrvantisIE";
+
+// A whole installation as the window drives it, minus the window: the staging folder made
+// anew, the log opened with its header, the manifest fetched, then the worker's run.
+class WorkerRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(store.Start());
+    InstallerContext& context = InstallerContext::Instance();
+    context.packageCode = "602731";
+    context.distributorName = "Zelmora香港";
+    context.languageId = 0x0804;
+    context.productFolderName = "MOrvantis602731v9.5";
+    context.installDir = root / "MOrvantis602731v9.5";
+    context.logDir = context.installDir + "\\morvantislog";
+    context.tempDir = context.installDir + "temp";
+    context.dependBaseDir = root / "MOrvantisDependBaseV9.5";
+    context.version.clear();
+  }
+  void TearDown() override { InstallLog::Close(); }
+
+  bool Release(bool quant, bool stock) {
+    SampleReleaseOptions options;
+    options.quant = quant;
+    options.stock = stock;
+    return BuildSampleRelease(store.RootWindows(), options);
+  }
+
+  // Returns what the worker returned; the messages are in `messages`.
+  unsigned Install() {
+    const InstallerContext& context = InstallerContext::Instance();
+    ShellDeletePath(context.tempDir.c_str());
+    CreatePathFolders((context.tempDir + "\\").c_str());
+    InstallLog::Open(context.logDir.c_str());
+    InstallLog::Write("Version: IE_9.5.9.1");
+    client.SetupAccess();
+    client.endpoint = store.Endpoint();
+    client.ConnectStore();
+    if (!client.FetchManifest()) return 99;
+    recorder.Drain();  // the manifest's own progress
+    unsigned result = InstallWorker(&client);
+    messages = recorder.Drain();
+    return result;
+  }
+
+  std::vector<LPARAM> Values(UINT message) const { return InstallMessageRecorder::Values(messages, message); }
+
+  ScratchFolder root{"worker"};
+  LocalStore store;
+  InstallMessageRecorder recorder;
+  IClient client;
+  std::vector<std::pair<UINT, LPARAM>> messages;
+};
+
+std::string Profile(const std::string& path, const char* section, const char* key) {
+  char value[256] = {};
+  GetPrivateProfileStringA(section, key, "<absent>", value, sizeof(value), path.c_str());
+  return value;
+}
+
+std::vector<LPARAM> Tail(const std::vector<LPARAM>& values, size_t count) {
+  return std::vector<LPARAM>(values.end() - std::min(count, values.size()), values.end());
+}
+}  // namespace
+
+TEST_F(WorkerRun, ReleaseWithoutOptionalPackagesInstallsIntoAFreshFolder) {
+  ASSERT_TRUE(Release(false, false));
+  const InstallerContext& context = InstallerContext::Instance();
+  EXPECT_EQ(Install(), 1u);
+  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 7, 9, 8, 12, 13, 14}));
+  std::vector<LPARAM> progress = Values(WM_INSTALL_PROGRESS);
+  EXPECT_EQ(Tail(progress, 6), (std::vector<LPARAM>{83, 86, 90, 95, 99, 100}));
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
+  EXPECT_EQ(Values(WM_INSTALL_FAILED).size(), 0u);
+
+  // Exactly the packages' files, the version record and the log folder.
+  std::vector<std::string> expected = ExpectedInstalledTree(store.RootWindows());
+  std::vector<std::string> installed = ListFilesRecursive(context.installDir);
+  std::vector<std::string> logs;
+  installed.erase(std::remove_if(installed.begin(), installed.end(),
+                                 [&](const std::string& path) {
+                                   bool isLog = path.rfind("morvantislog\\", 0) == 0;
+                                   if (isLog) logs.push_back(path);
+                                   return isLog || path == "update.ini";
+                                 }),
+                  installed.end());
+  EXPECT_EQ(installed, expected);
+  EXPECT_EQ(logs.size(), 1u);
+  EXPECT_FALSE(FolderExists(context.tempDir));  // the fresh install copied, then removed it
+
+  const std::string record = context.installDir + "\\update.ini";
+  EXPECT_NE(Profile(record, "version", "cur"), "");
+  EXPECT_EQ(Profile(record, "version", "cur"), client.manifest.fixVersion);
+  EXPECT_EQ(Profile(record, "version", "quant"), "");
+  EXPECT_EQ(Profile(record, "version", "stock"), "");
+  EXPECT_EQ(Profile(record, "ETag", "ETagStock"), "");
+  EXPECT_EQ(Profile(record, "cfgstamp", "time"), std::to_string(client.manifest.cfgTime));
+  EXPECT_EQ(context.version, client.manifest.fixVersion);
+  EXPECT_EQ(Profile(context.installDir + "\\config\\morvantis.Default.pub", "morvantis", "package"), "602731");
+  EXPECT_EQ(Profile(context.installDir + "\\config\\morvantis.Default.pri", "morvantis", "language"), "2052");
+
+  // The log: every step's line in order, closed after the shell registration.
+  std::vector<std::string> lines = InstallLogLines(context.logDir);
+  const std::vector<std::string> steps = {"下载前端依赖库", "下载服务依赖库", "下载配置文件", "下载运行库",
+                                          "安装前端依赖库", "安装服务依赖库", "安装运行库", "安装配置文件",
+                                          "清理安装文件", "保存更新版本信息", "删除源文件", "复制新版本数据到原目录",
+                                          "URL Schemes: Start", "URL Schemes: Finish"};
+  auto at = lines.begin();
+  for (const std::string& step : steps) {
+    at = std::find(at, lines.end(), step);
+    EXPECT_NE(at, lines.end()) << "missing or out of order: " << step;
+  }
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("IPersistFile::Save : ", 0), 0u) << lines.back();
+}
+
+TEST_F(WorkerRun, UpdateWithBothOptionalPackagesLeavesNothingOfTheOldVersion) {
+  ASSERT_TRUE(Release(true, true));
+  const InstallerContext& context = InstallerContext::Instance();
+  // An earlier installation with files the new release no longer has, and an old log.
+  WriteFileBytes(context.installDir + "\\old-only.dll", "old");
+  WriteFileBytes(context.installDir + "\\retired\\plugin\\x.dat", "old");
+  WriteFileBytes(context.installDir + "\\morvantislog\\000000000install.log", "an earlier run");
+  EXPECT_EQ(Install(), 1u);
+  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 5, 15, 7, 9, 8, 10, 16, 12, 13, 14}));
+  EXPECT_EQ(Tail(Values(WM_INSTALL_PROGRESS), 8), (std::vector<LPARAM>{82, 84, 86, 88, 90, 95, 99, 100}));
+  EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
+
+  EXPECT_FALSE(FileExists(context.installDir + "\\old-only.dll"));
+  EXPECT_FALSE(FolderExists(context.installDir + "\\retired"));
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantislog\\000000000install.log"), "an earlier run");
+  std::vector<std::string> installed = ListFilesRecursive(context.installDir);
+  installed.erase(std::remove_if(installed.begin(), installed.end(),
+                                 [](const std::string& path) {
+                                   return path.rfind("morvantislog\\", 0) == 0 || path == "update.ini";
+                                 }),
+                  installed.end());
+  EXPECT_EQ(installed, ExpectedInstalledTree(store.RootWindows()));
+  const std::string record = context.installDir + "\\update.ini";
+  EXPECT_EQ(Profile(record, "version", "quant"), client.manifest.quantName);
+  EXPECT_EQ(Profile(record, "version", "stock"), client.manifest.stockName);
+  EXPECT_NE(Profile(record, "ETag", "ETagStock"), "");
+  EXPECT_FALSE(FolderExists(context.tempDir));
+}
+
+TEST_F(WorkerRun, MissingConfigurationPackageFailsWithStep3AndLeavesTheOldInstallation) {
+  ASSERT_TRUE(Release(false, false));
+  const InstallerContext& context = InstallerContext::Instance();
+  WriteFileBytes(context.installDir + "\\morvantis v9.5.exe", "the old terminal");
+  DeleteFileW(GbkToWide(store.RootWindows() + "\\" + kPrefix + "\\config.zip").c_str());
+  EXPECT_EQ(Install(), 0u);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(3)));
+  EXPECT_EQ(Values(WM_INSTALL_DONE).size(), 0u);
+  std::vector<std::string> lines = InstallLogLines(context.logDir);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], std::string(kPrefix) + "/config.zip,文件不存在");
+  EXPECT_EQ(lines.back(), "下载配置文件失败");
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantis v9.5.exe"), "the old terminal");
+  EXPECT_TRUE(store.Requests("GET", std::string(kPrefix) + "/config.zip").empty());
+}
+
+TEST_F(WorkerRun, CorruptRuntimePackageFailsWithStep9) {
+  ASSERT_TRUE(Release(false, false));
+  const InstallerContext& context = InstallerContext::Instance();
+  ReleaseManifest manifest{};
+  ReadReleaseManifest(manifest, (store.RootWindows() + "\\" + kPrefix + "\\summary.ini").c_str(), "602731");
+  store.PutObject(std::string(kPrefix) + "/fix/" + manifest.fixVersion + ".zip", "this is not a zip archive");
+  EXPECT_EQ(Install(), 0u);
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(9)));
+  EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装运行库失败");
+  EXPECT_FALSE(FileExists(context.installDir + "\\update.ini"));
+}
+
+TEST_F(WorkerRun, CopyThatCannotPutTheTreeInPlaceFailsWithStep11) {
+  ASSERT_TRUE(Release(false, false));
+  InstallerContext& context = InstallerContext::Instance();
+  // A file where the installation folder should be: neither the rename nor XCOPY can
+  // put the tree there.
+  context.logDir = root / "logs";
+  WriteFileBytes(context.installDir, "a file in the way");
+  EXPECT_EQ(Install(), 0u);
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(11)));
+  EXPECT_EQ(Values(WM_INSTALL_DONE).size(), 0u);
+  EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装失败：文件被占用");
+  // The staged release stays for the clean-up at exit.
+  EXPECT_TRUE(FileExists(context.tempDir + "\\update.ini"));
+}
+
+TEST_F(WorkerRun, CleanStagingRemovesOnlyTheDownloadedArchives) {
+  const InstallerContext& context = InstallerContext::Instance();
+  strcpy(client.manifest.fixVersion, "9.5.9.1");
+  for (const char* name : {"summary.ini", "base.zip", "config.zip", "9.5.9.1.zip", ".zip", "CspAccessApi.StockInfo.pub.zip",
+                           "unpacked.dll", "config\\morvantis.Default.pub"}) {
+    WriteFileBytes(context.tempDir + "\\" + name, "x");
+  }
+  CleanStaging(client);
+  EXPECT_EQ(ListFilesRecursive(context.tempDir), (std::vector<std::string>{"config\\morvantis.Default.pub", "unpacked.dll"}));
+  ShellDeletePath(context.tempDir.c_str());
+}
