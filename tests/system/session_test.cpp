@@ -50,6 +50,9 @@ TEST(ConsoleUserFolder, SessionAndShellProcessBothNameTheUserAtTheConsole) {
   ASSERT_FALSE(user.empty());
   // Wine's session query names no user, so the name comes from the token of the
   // shell's process (explorer), which runs as the user at the console.
+  // Wine starts its shell (explorer) with the first use of the desktop window.
+  GetDesktopWindow();
+  for (int i = 0; i < 100 && GetShellWindow() == nullptr; ++i) Sleep(50);
   const std::string sessionUser = ConsoleSessionUserName();
   EXPECT_TRUE(sessionUser.empty() || sessionUser == user) << sessionUser;
   EXPECT_EQ(ShellProcessUserName(), user);
