@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "install/messages.h"
+#include "support/test_support.h"
+#include "system/install_log.h"
+#include "system/message_box.h"
+#include "system/text.h"
+#include "ui/dialog.h"
+#include "ui/ui_text.h"
+#include "window_fixture.h"
+
+using namespace testing_support;
+using namespace ui_testing;
+
+namespace {
+constexpr COLORREF kButtonFill = RGB(165, 21, 16);
+constexpr COLORREF kButtonHover = RGB(125, 13, 7);
+
+// The real dialog, opened as the entry point opens it, installing into a scratch folder
+// from a key prefix no store holds (so a running local store is never reached).
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitLocaleAndFonts();
+    SetMessageBoxResponderForTesting([this](const MessageBoxRequest& request) {
+      boxes.push_back(request);
+      return boxAnswer;
+    });
+    ASSERT_TRUE(OpenPopup(dialog));
+    dialog.keyPrefix = "absent-release-prefix";
+    InstallerContext& context = InstallerContext::Instance();
+    context.installDir = scratch / "MOrvantis602731v9.5";
+    context.logDir = context.installDir + "\\morvantislog";
+    context.tempDir = context.installDir + "temp";
+    Pump();
+  }
+  void TearDown() override {
+    if (dialog.hwnd != nullptr) DestroyWindow(dialog.hwnd);
+    Pump();
+    InstallLog::Close();
+    SetMessageBoxResponderForTesting(nullptr);
+    ReleaseSharedDrawingObjects();
+  }
+  void ClickAt(int x, int y, WPARAM keys = MK_LBUTTON) {
+    PointAt(dialog.hwnd, x, y);
+    SendMessageW(dialog.hwnd, WM_LBUTTONDOWN, keys, MAKELPARAM(x, y));
+    SendMessageW(dialog.hwnd, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+  }
+  void Send(UINT message, LPARAM lParam) { SendMessageW(dialog.hwnd, message, 0, lParam); }
+  // As StartInstall leaves it once the worker runs (without one being started).
+  void PretendInstalling() {
+    dialog.page = PageInstalling;
+    MoveWindow(dialog.progressBar->hwnd, 34, 260, 434, 15, FALSE);
+  }
+  bool DragPosted() {
+    MSG found;
+    return PeekMessageW(&found, dialog.hwnd, WM_NCLBUTTONDOWN, WM_NCLBUTTONDOWN, PM_REMOVE) != FALSE;
+  }
+
+  CursorLock cursorLock;
+  ScratchFolder scratch{"dialog"};
+  TMorvantisDlg dialog;
+  std::vector<MessageBoxRequest> boxes;
+  int boxAnswer = IDCANCEL;
+};
+}  // namespace
+
+TEST_F(DialogTest, CreationSetsTitleIconBarHandleAndPaths) {
+  wchar_t title[32] = {};
+  GetWindowTextW(dialog.hwnd, title, 32);
+  EXPECT_STREQ(title, L"Morvantis");
+  EXPECT_EQ(dialogWindow, dialog.hwnd);
+  EXPECT_NE(SendMessageW(dialog.hwnd, WM_GETICON, ICON_BIG, 0), 0);
+  EXPECT_NE(SendMessageW(dialog.hwnd, WM_GETICON, ICON_SMALL, 0), 0);
+  ASSERT_TRUE(dialog.progressBar);
+  EXPECT_EQ(GetParent(dialog.progressBar->hwnd), dialog.hwnd);
+  RECT bar{};
+  GetClientRect(dialog.progressBar->hwnd, &bar);
+  EXPECT_EQ(bar.right, 0);  // zero-sized until an installation starts
+  RECT client{};
+  GetClientRect(dialog.hwnd, &client);
+  EXPECT_EQ(client.right, 500);
+  EXPECT_EQ(client.bottom, 310);
+  EXPECT_EQ(dialog.actionRect.top, 202);  // laid out by the resize
+  EXPECT_EQ(dialog.page, PageStart);
+  EXPECT_TRUE(dialog.defaultView);
+}
+
+TEST_F(DialogTest, CustomLinkTogglesTheViewAndBrowseOnlyActsInTheCustomView) {
+  ClickAt(440, 300);
+  EXPECT_FALSE(dialog.defaultView);
+  ClickAt(440, 300);
+  EXPECT_TRUE(dialog.defaultView);
+  // In the default view the Browse spot is a free spot: it drags, no picker opens.
+  ClickAt(445, 167);
+  EXPECT_TRUE(DragPosted());
+  EXPECT_TRUE(dialog.defaultView);
+}
+
+TEST_F(DialogTest, HoverColoursFollowTheCursorAndLeavingClearsThemAll) {
+  EXPECT_EQ(PaintedPixel(dialog.hwnd, 204, 206), kButtonFill);
+  PointAt(dialog.hwnd, 250, 220);
+  Send(WM_MOUSEMOVE, 0);
+  EXPECT_TRUE(dialog.actionHover);
+  EXPECT_EQ(PaintedPixel(dialog.hwnd, 204, 206), kButtonHover);
+  PointAt(dialog.hwnd, 488, 12);
+  Send(WM_MOUSEMOVE, 0);
+  EXPECT_FALSE(dialog.actionHover);
+  EXPECT_TRUE(dialog.closeHover);
+  EXPECT_EQ(PaintedPixel(dialog.hwnd, 484, 8), RGB(150, 150, 150));
+  Send(WM_MOUSELEAVE, 0);
+  EXPECT_FALSE(dialog.closeHover);
+  EXPECT_FALSE(dialog.browseHover);
+  EXPECT_EQ(PaintedPixel(dialog.hwnd, 484, 8), RGB(231, 231, 231));
+}
+
+TEST_F(DialogTest, CancelledReinstallWarningLeavesTheStartPage) {
+  const std::string& installDir = InstallerContext::Instance().installDir;
+  ASSERT_TRUE(WriteFileBytes(installDir + "\\keep.txt", "old"));
+  ClickAt(250, 220);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, UiText::ReinstallWarning());
+  EXPECT_EQ(boxes[0].caption, UiText::WarningTitle());
+  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OKCANCEL));
+  EXPECT_EQ(boxes[0].owner, dialog.hwnd);
+  EXPECT_EQ(dialog.page, PageStart);
+  EXPECT_FALSE(FolderExists(InstallerContext::Instance().tempDir));
+  EXPECT_FALSE(FolderExists(InstallerContext::Instance().logDir));
+  EXPECT_EQ(ReadFileBytes(installDir + "\\keep.txt"), "old");
+}
+
+TEST_F(DialogTest, MissingManifestShowsTheFailurePageAndClosesTheLog) {
+  InstallerContext& context = InstallerContext::Instance();
+  ASSERT_TRUE(WriteFileBytes(context.installDir + "\\keep.txt", "old"));
+  ASSERT_TRUE(WriteFileBytes(context.tempDir + "\\stale.zip", "stale"));
+  boxAnswer = IDOK;
+  ClickAt(250, 220);
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(dialog.page, PageFailed);
+  EXPECT_EQ(dialog.statusText, std::wstring(UiText::StepName(0)) + UiText::MainText(6));
+  EXPECT_FALSE(InstallLog::IsOpen());
+  EXPECT_TRUE(FolderExists(context.tempDir));  // made anew; the entry point removes it at exit
+  EXPECT_FALSE(FileExists(context.tempDir + "\\stale.zip"));
+  std::vector<std::string> logs = ListFilesRecursive(context.logDir);
+  ASSERT_EQ(logs.size(), 1u);
+  std::string log = ReadFileBytes(context.logDir + "\\" + logs[0]);
+  EXPECT_NE(log.find("Version: IE_9.5.9.1"), std::string::npos);
+  EXPECT_NE(log.find("用户点击安装，安装开始..."), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\keep.txt"), "old");
+  // The failure page has its close box again.
+  ClickAt(488, 12);
+  EXPECT_FALSE(dialog.running);
+  EXPECT_EQ(dialog.hwnd, nullptr);
+}
+
+TEST_F(DialogTest, WorkerMessagesDriveTheProgressPage) {
+  PretendInstalling();
+  Send(WM_INSTALL_STEP, 3);
+  EXPECT_EQ(dialog.statusText, UiText::StepName(3));
+  Send(WM_INSTALL_PROGRESS, 40);
+  EXPECT_EQ(dialog.progressBar->percent, 40);
+  EXPECT_EQ(PaintedPixel(dialog.progressBar->hwnd, 60, 7), RGB(252, 115, 115));
+  EXPECT_EQ(PaintedPixel(dialog.hwnd, 250, 300), RGB(255, 255, 255));  // the white band
+  Send(WM_INSTALL_STEP, 99);  // an index no table holds names nothing
+  EXPECT_EQ(dialog.statusText, L"");
+  Send(WM_INSTALL_DONE, 0);
+  EXPECT_EQ(dialog.page, PageFinished);
+  EXPECT_FALSE(IsWindowVisible(dialog.progressBar->hwnd));
+}
+
+TEST_F(DialogTest, FailureIsFinalAndLateProgressCannotReopenIt) {
+  InstallLog::Open(InstallerContext::Instance().logDir.c_str());
+  PretendInstalling();
+  Send(WM_INSTALL_PROGRESS, 30);
+  Send(WM_INSTALL_FAILED, 3);
+  EXPECT_EQ(dialog.page, PageFailed);
+  EXPECT_EQ(dialog.statusText, L"下载配置文件失败");
+  EXPECT_FALSE(InstallLog::IsOpen());
+  Send(WM_INSTALL_PROGRESS, 60);
+  Send(WM_INSTALL_STEP, 5);
+  Send(WM_INSTALL_DONE, 0);
+  EXPECT_EQ(dialog.page, PageFailed);
+  EXPECT_EQ(dialog.progressBar->percent, 30);  // the bar keeps its last value
+  EXPECT_EQ(dialog.statusText, L"下载配置文件失败");
+  EXPECT_TRUE(IsWindowVisible(dialog.progressBar->hwnd));
+}
+
+TEST_F(DialogTest, WhileInstallingNeitherCloseBoxNorKeyboardCloses) {
+  PretendInstalling();
+  ClickAt(488, 12);
+  EXPECT_FALSE(DragPosted());
+  SendMessageW(dialog.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  SendMessageW(dialog.hwnd, WM_CLOSE, 0, 0);
+  dialog.OnKeyboardClose();
+  EXPECT_TRUE(dialog.running);
+  EXPECT_TRUE(IsWindow(dialog.hwnd));
+  // A plain press elsewhere still drags; with Ctrl held it does not.
+  ClickAt(250, 100, MK_LBUTTON | MK_CONTROL);
+  EXPECT_FALSE(DragPosted());
+  ClickAt(250, 100);
+  EXPECT_TRUE(DragPosted());
+  Send(WM_INSTALL_FAILED, 8);
+  dialog.OnKeyboardClose();
+  EXPECT_FALSE(dialog.running);
+  EXPECT_EQ(dialog.hwnd, nullptr);
+}
+
+TEST_F(DialogTest, CloseBoxWritesTheScalingSettingOnlyOnTheFinishPage) {
+  const std::string settingsPath = InstallerContext::Instance().installDir + "\\config\\morvantis.Default.pri";
+  ASSERT_TRUE(WriteFileBytes(settingsPath, "[morvantis]\r\nlanguage=2052\r\n"));
+  ClickAt(488, 12);
+  EXPECT_FALSE(dialog.running);
+  EXPECT_EQ(ReadFileBytes(settingsPath).find("awaredpi="), std::string::npos);
+}
+
+TEST_F(DialogTest, OpenOnTheFinishPageWritesTheScalingSettingAndCloses) {
+  const std::string& installDir = InstallerContext::Instance().installDir;
+  ASSERT_TRUE(WriteFileBytes(installDir + "\\config\\morvantis.Default.pri", "[morvantis]\r\nlanguage=2052\r\n"));
+  dialog.page = PageFinished;
+  ClickAt(250, 220);
+  EXPECT_FALSE(dialog.running);
+  EXPECT_EQ(dialog.hwnd, nullptr);
+  std::string settings = ReadFileBytes(installDir + "\\config\\morvantis.Default.pri");
+  EXPECT_NE(settings.find("awaredpi="), std::string::npos) << settings;
+}
