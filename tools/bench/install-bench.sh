@@ -20,8 +20,28 @@ if [ -z "${MORVANTIS_BENCH_INSIDE:-}" ]; then
   build=$(cd "$build" && pwd)
   cmake -S "$source" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake" >/dev/null
   nice cmake --build "$build" -j 2 --target MorvantisSetup standin_terminal standin_uninstall
-  export MORVANTIS_BENCH_INSIDE=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" "$mib"
+  # A virtual display of our own, stopped whatever happens (xvfb-run leaves its server
+  # running when it cannot remove its temporary folder).
+  number=""
+  for n in $(seq 150 250); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { number=$n; break; }
+  done
+  [ -n "$number" ] || { echo "no free display number" >&2; exit 1; }
+  Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  trap 'kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null' EXIT
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$number" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { echo "Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+  done
+  DISPLAY=:$number MORVANTIS_BENCH_INSIDE=1 "$0" "$build" "$mib" &
+  inner_pid=$!
+  # Stopped, the run still cleans up after itself before the display goes.
+  trap 'kill "$inner_pid" 2>/dev/null; wait "$inner_pid"; exit 130' INT TERM
+  status=0
+  wait "$inner_pid" || status=$?
+  exit "$status"
 fi
 
 export WINEPREFIX=$build/wineprefix
@@ -34,6 +54,10 @@ results=$work/results
 bench_cleanup() {
   local status=$?
   set +e
+  if [ "$status" != 0 ] && [ -s "$work/installer.out" ]; then
+    echo "-- the installer's output:" >&2
+    tail -n 20 "$work/installer.out" >&2
+  fi
   [ -n "$store_pid" ] && touch "$work/store.stop"
   rm -rf "$native"
   # The prefix is this build folder's own: every Wine process in it was started here.
