@@ -116,19 +116,47 @@ bool CopyStagingTree(const std::string& stagingDir, const std::string& installDi
   return exitCode == 0;
 }
 
-bool MoveStagingIntoPlace(const std::string& stagingDir, const std::string& installDir, bool* copied) {
-  *copied = false;
-  if (_wrename(GbkToWide(stagingDir, 2048).c_str(), GbkToWide(installDir, 2048).c_str()) == 0) return true;
-  *copied = true;
+// Moves each entry at the top of the staging folder into the installation folder; true
+// when none is left behind. Entries on the same volume move without copying a byte.
+bool MoveStagingEntries(const std::wstring& staging, const std::wstring& target) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((staging + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  do {
+    std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  bool allMoved = true;
+  for (const std::wstring& name : names) {
+    if (!MoveFileExW((staging + L"\\" + name).c_str(), (target + L"\\" + name).c_str(), 0)) allMoved = false;
+  }
+  return allMoved;
+}
+
+// Puts the staged release in place: a rename of the whole folder, else a move of its
+// entries, else XCOPY of what is left. *stagingLeft tells whether the staging folder
+// still exists and is to be removed.
+bool MoveStagingIntoPlace(const std::string& stagingDir, const std::string& installDir, bool* stagingLeft) {
+  *stagingLeft = false;
+  const std::wstring staging = GbkToWide(stagingDir, 2048);
+  const std::wstring target = GbkToWide(installDir, 2048);
+  if (_wrename(staging.c_str(), target.c_str()) == 0) return true;
+  *stagingLeft = true;
   // XCOPY asks whether the target is a file or a folder when no folder is there; make
   // sure one is, so that it never has a question to ask.
-  const std::wstring target = GbkToWide(installDir, 2048);
   DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     CreatePathFolders((installDir + "\\").c_str());
     attributes = GetFileAttributesW(target.c_str());
   }
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  // The open log keeps the installation folder in place, so the rename fails on every
+  // run; moving the entries does the copy's work at once and leaves an empty folder to
+  // remove instead of thousands of files.
+  if (MoveStagingEntries(staging, target)) return true;
+  // Another volume, or an entry already there: copy what could not be moved.
   return CopyStagingTree(stagingDir, installDir);
 }
 
@@ -241,14 +269,14 @@ unsigned __stdcall InstallWorker(void* argument) {
   Sleep(kPauseMs);
 
   InstallLog::Write("复制新版本数据到原目录");
-  bool copied = false;
-  if (!MoveStagingIntoPlace(staging, context.installDir, &copied)) {
+  bool stagingLeft = false;
+  if (!MoveStagingIntoPlace(staging, context.installDir, &stagingLeft)) {
     // The tree in place may be incomplete: say so instead of reporting success. The
     // staging folder stays for the exit clean-up; running the installer again repairs it.
     return Fail(kStepFilesInUse, "安装失败：文件被占用");
   }
   AddPercent(client, 4);
-  if (copied) ShellDeletePath(staging.c_str());
+  if (stagingLeft) ShellDeletePath(staging.c_str());
 
   RegisterUninstallEntry();
   RegisterUrlProtocol();

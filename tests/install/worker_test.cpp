@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,7 @@ class WorkerRun : public ::testing::Test {
   }
 
   // Returns what the worker returned; the messages are in `messages`.
-  unsigned Install() {
+  unsigned Install(const std::function<void()>& beforeWorker = nullptr) {
     const InstallerContext& context = InstallerContext::Instance();
     ShellDeletePath(context.tempDir.c_str());
     CreatePathFolders((context.tempDir + "\\").c_str());
@@ -61,6 +62,7 @@ class WorkerRun : public ::testing::Test {
     client.ConnectStore();
     if (!client.FetchManifest()) return 99;
     recorder.Drain();  // the manifest's own progress
+    if (beforeWorker) beforeWorker();
     unsigned result = InstallWorker(&client);
     messages = recorder.Drain();
     return result;
@@ -210,6 +212,21 @@ TEST_F(WorkerRun, CopyThatCannotPutTheTreeInPlaceFailsWithStep11) {
   EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装失败：文件被占用");
   // The staged release stays for the clean-up at exit.
   EXPECT_TRUE(FileExists(context.tempDir + "\\update.ini"));
+}
+
+TEST_F(WorkerRun, EntryThatCannotBeMovedIntoPlaceIsCopiedAndMerged) {
+  ASSERT_TRUE(Release(false, false));
+  const InstallerContext& context = InstallerContext::Instance();
+  WriteFileBytes(context.installDir + "\\stale.dll", "old");
+  // A package that brings its own log folder: that entry meets the open log folder and
+  // cannot be moved, so it is copied into it while the rest moves.
+  EXPECT_EQ(Install([&] { WriteFileBytes(context.tempDir + "\\morvantislog\\from-package.txt", "packaged"); }), 1u);
+  EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantislog\\from-package.txt"), "packaged");
+  EXPECT_FALSE(FileExists(context.installDir + "\\stale.dll"));
+  EXPECT_TRUE(FileExists(context.installDir + "\\morvantis v9.5.exe"));
+  EXPECT_TRUE(FileExists(context.installDir + "\\update.ini"));
+  EXPECT_FALSE(FolderExists(context.tempDir));
 }
 
 TEST_F(WorkerRun, CleanStagingRemovesOnlyTheDownloadedArchives) {
