@@ -51,6 +51,20 @@ void AddPercent(IClient& client, int points) {
   PostInstallMessage(WM_INSTALL_PROGRESS, client.overallPercent);
 }
 
+// The names of a folder's entries, "." and ".." aside.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
 // Removes everything in the old installation folder but the log folder the running
 // install writes to: deleting the folder as a whole stops at the open log file and
 // would leave files of the old version behind.
@@ -61,18 +75,9 @@ void RemoveOldInstallation(const std::string& installDir, const std::string& log
   }
   const std::wstring folder = GbkToWide(installDir, 2048);
   const std::wstring keepWide = GbkToWide(keep, 1024);
-  std::vector<std::wstring> entries;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    std::wstring name = data.cFileName;
-    if (name == L"." || name == L".." || (!keepWide.empty() && lstrcmpiW(name.c_str(), keepWide.c_str()) == 0)) continue;
-    entries.push_back(folder + L"\\" + name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  for (const std::wstring& entry : entries) {
-    std::wstring list = entry;
+  for (const std::wstring& name : FolderEntries(folder)) {
+    if (!keepWide.empty() && lstrcmpiW(name.c_str(), keepWide.c_str()) == 0) continue;
+    std::wstring list = folder + L"\\" + name;
     list.push_back(L'\0');
     SHFILEOPSTRUCTW operation = {};
     operation.wFunc = FO_DELETE;
@@ -119,16 +124,9 @@ bool CopyStagingTree(const std::string& stagingDir, const std::string& installDi
 // Moves each entry at the top of the staging folder into the installation folder; true
 // when none is left behind. Entries on the same volume move without copying a byte.
 bool MoveStagingEntries(const std::wstring& staging, const std::wstring& target) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((staging + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  do {
-    std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  bool allMoved = true;
+  const std::vector<std::wstring> names = FolderEntries(staging);
+  // A staged release always holds its version record: nothing listed is a failure.
+  bool allMoved = !names.empty();
   for (const std::wstring& name : names) {
     if (!MoveFileExW((staging + L"\\" + name).c_str(), (target + L"\\" + name).c_str(), 0)) allMoved = false;
   }
