@@ -221,29 +221,25 @@ unsigned __stdcall InstallWorker(void* argument) {
   InstallLog::Write("安装前端依赖库");
   Sleep(kPauseMs);
 
-  InstallLog::Write("安装服务依赖库");
-  PostInstallMessage(WM_INSTALL_STEP, kStepUnpackBase);
-  if (!client.UnpackPackage((staging + "/base.zip").c_str(), staging.c_str())) {
-    return Fail(kStepUnpackBase, "安装服务依赖库失败");
-  }
-  Sleep(kPauseMs);
-  InstallLog::Write("安装运行库");
-  const std::string runtimeArchive = staging + FormatBounded(101, "/%s.zip", manifest.fixVersion);
-  PostInstallMessage(WM_INSTALL_STEP, kStepUnpackRuntime);
-  if (!client.UnpackPackage(runtimeArchive.c_str(), staging.c_str())) return Fail(kStepUnpackRuntime, "安装运行库失败");
-  Sleep(kPauseMs);
-  InstallLog::Write("安装配置文件");
-  PostInstallMessage(WM_INSTALL_STEP, kStepUnpackConfig);
-  if (!client.UnpackPackage((staging + "/config.zip").c_str(), staging.c_str())) {
-    return Fail(kStepUnpackConfig, "安装配置文件失败");
-  }
-  Sleep(kPauseMs);
-  if (manifest.hasQuant) {
-    InstallLog::Write("安装Quant运行库");
-    const std::string quantArchive = staging + FormatBounded(101, "/%s.zip", manifest.quantName);
-    PostInstallMessage(WM_INSTALL_STEP, kStepUnpackQuant);
-    if (!client.UnpackPackage(quantArchive.c_str(), staging.c_str())) return Fail(kStepUnpackQuant, "安装Quant运行库失败");
+  // An unpacking step of the worker's own: its line, its step, the package into the
+  // staging folder, a pause; the failure line is the start line followed by "失败".
+  auto unpackIntoStaging = [&](int step, const char* line, const std::string& archive) {
+    InstallLog::Write(line);
+    PostInstallMessage(WM_INSTALL_STEP, step);
+    if (!client.UnpackPackage(archive.c_str(), staging.c_str())) {
+      Fail(step, (std::string(line) + "失败").c_str());
+      return false;
+    }
     Sleep(kPauseMs);
+    return true;
+  };
+  // Base, runtime, configuration, quant: later packages overwrite earlier ones.
+  if (!unpackIntoStaging(kStepUnpackBase, "安装服务依赖库", staging + "/base.zip") ||
+      !unpackIntoStaging(kStepUnpackRuntime, "安装运行库", staging + FormatBounded(101, "/%s.zip", manifest.fixVersion)) ||
+      !unpackIntoStaging(kStepUnpackConfig, "安装配置文件", staging + "/config.zip") ||
+      (manifest.hasQuant &&
+       !unpackIntoStaging(kStepUnpackQuant, "安装Quant运行库", staging + FormatBounded(101, "/%s.zip", manifest.quantName)))) {
+    return 0;
   }
   if (manifest.hasStock) {
     InstallLog::Write("安装证券信息配置文件");

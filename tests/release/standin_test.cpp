@@ -21,32 +21,10 @@ constexpr char kUninstallNative[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersio
 
 std::wstring Wide(const std::string& gbk) { return GbkToWide(gbk, 4096); }
 
-struct StartedProcess {
-  ScopedHandle process;
-  DWORD id = 0;
-};
-
 StartedProcess Start(const std::wstring& commandLine, const std::wstring& folder, const wchar_t* environmentEntry = nullptr) {
-  std::wstring block;
-  if (wchar_t* current = GetEnvironmentStringsW()) {
-    for (wchar_t* entry = current; *entry; entry += wcslen(entry) + 1) block += std::wstring(entry) + L'\0';
-    FreeEnvironmentStringsW(current);
-  }
-  if (environmentEntry) block += std::wstring(environmentEntry) + L'\0';
-  block += L'\0';
-  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
-  command.push_back(L'\0');
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  StartedProcess started;
-  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                     folder.c_str(), &startup, &info)) {
-    CloseHandle(info.hThread);
-    started.process.Reset(info.hProcess);
-    started.id = info.dwProcessId;
-  }
-  return started;
+  std::vector<std::wstring> environment;
+  if (environmentEntry) environment.push_back(environmentEntry);
+  return StartProcess(commandLine, environment, folder);
 }
 
 HWND FindVisibleWindowOf(DWORD processId) {

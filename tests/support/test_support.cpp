@@ -96,10 +96,9 @@ std::string UnixToWindowsPath(const std::string& unixPath) {
 std::string SourcePath(const std::string& relative) { return UnixToWindowsPath(std::string(MORVANTIS_SOURCE_DIR) + "/" + relative); }
 std::string BinaryPath(const std::string& relative) { return UnixToWindowsPath(std::string(MORVANTIS_BINARY_DIR) + "/" + relative); }
 
-ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment, DWORD timeoutMs,
-                         const std::wstring& currentFolder) {
-  ProcessResult result;
-  // Build the child's environment: ours, with the given entries added or replaced.
+StartedProcess StartProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment,
+                            const std::wstring& currentFolder) {
+  // The child's environment: ours, with the given entries added or replaced.
   std::map<std::wstring, std::wstring> variables;
   if (wchar_t* block = GetEnvironmentStringsW()) {
     for (wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
@@ -121,18 +120,31 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std:
   command.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  result.started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                                  block.data(), currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &process);
-  if (!result.started) return result;
-  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_TIMEOUT) {
-    result.timedOut = true;
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, 5000);
+  PROCESS_INFORMATION info = {};
+  StartedProcess started;
+  started.started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                                   block.data(), currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info);
+  if (started.started) {
+    if (info.hThread != nullptr) CloseHandle(info.hThread);
+    started.process.Reset(info.hProcess);
+    started.id = info.dwProcessId;
   }
-  GetExitCodeProcess(process.hProcess, &result.exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  return started;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment, DWORD timeoutMs,
+                         const std::wstring& currentFolder) {
+  ProcessResult result;
+  StartedProcess started = StartProcess(commandLine, environment, currentFolder);
+  result.started = started.started;
+  if (!result.started) return result;
+  HANDLE process = started.process.Get();
+  if (WaitForSingleObject(process, timeoutMs) == WAIT_TIMEOUT) {
+    result.timedOut = true;
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+  }
+  GetExitCodeProcess(process, &result.exitCode);
   return result;
 }
 

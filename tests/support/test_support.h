@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <string>
+
+#include "system/scoped.h"
 #include <vector>
 
 namespace testing_support {
@@ -40,6 +42,15 @@ struct ProcessResult {
   DWORD exitCode = 0;
   bool timedOut = false;
 };
+// A started process, not waited for.
+struct StartedProcess {
+  bool started = false;  // a Linux program starts without a process handle to wait on
+  ScopedHandle process;
+  DWORD id = 0;
+};
+// Starts a command line; environment entries "NAME=value" are added or replaced.
+StartedProcess StartProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment = {},
+                            const std::wstring& currentFolder = L"");
 // Runs a command line and waits; environment entries "NAME=value" are added or replaced.
 ProcessResult RunProcess(const std::wstring& commandLine, const std::vector<std::wstring>& environment = {},
                          DWORD timeoutMs = 60000, const std::wstring& currentFolder = L"");
