@@ -1,0 +1,44 @@
+#include "system/free_space.h"
+
+#include <windows.h>
+
+#include "system/install_log.h"
+#include "system/text.h"
+
+namespace {
+// The path itself when it exists, else the nearest existing folder above it.
+std::wstring NearestExistingFolder(std::wstring path) {
+  while (!path.empty()) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
+    const size_t cut = path.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) break;
+    path.resize(cut);
+    // "C:" alone names the current folder of drive C, not its root.
+    if (path.size() == 2 && path[1] == L':') path.push_back(L'\\');
+  }
+  return path;
+}
+}  // namespace
+
+bool QueryFreeBytes(const std::string& path, uint64_t* freeBytes) {
+  const std::wstring folder = NearestExistingFolder(GbkToWide(path, 2048));
+  ULARGE_INTEGER available = {};
+  if (folder.empty() || !GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return false;
+  *freeBytes = available.QuadPart;
+  return true;
+}
+
+bool EnsureFreeSpace(const std::string& path, uint64_t neededBytes) {
+  uint64_t freeBytes = 0;
+  if (!QueryFreeBytes(path, &freeBytes)) {
+    const DWORD error = GetLastError();
+    InstallLog::Write(FormatBounded(2048, "无法读取磁盘剩余空间：%s (错误码 %lu)", path.c_str(), error).c_str());
+    return false;
+  }
+  if (freeBytes >= neededBytes) return true;
+  InstallLog::Write(FormatBounded(2048, "磁盘空间不足：需要 %llu 字节，可用 %llu 字节：%s",
+                                  static_cast<unsigned long long>(neededBytes),
+                                  static_cast<unsigned long long>(freeBytes), path.c_str())
+                        .c_str());
+  return false;
+}
