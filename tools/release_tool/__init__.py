@@ -1,0 +1,1 @@
+"""Verbs of tools/release, one module each."""
