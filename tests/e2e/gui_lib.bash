@@ -114,7 +114,13 @@ start_installer() {
     sleep 0.1
   done
   [ -n "$window" ] || fail "no installer window appeared"
-  eval "$(xdotool getwindowgeometry --shell "$window")"
+  # The window is shown before it is given its size and place: under load the first
+  # look can see it still 1 x 1, so wait for the size to settle.
+  for _ in $(seq 50); do
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    [ "$WIDTH" -gt 1 ] && break
+    sleep 0.1
+  done
   win_x=$X
   win_y=$Y
   win_w=$WIDTH
