@@ -72,6 +72,20 @@ check_installation "$(default_install)" good
 iconv -f GBK -t UTF-8 "$(ls -t "$(default_install)"/morvantislog/*install.log | head -n 1)" | grep -q "下载配置文件失败" ||
   fail "the log does not name the failed step"
 
+echo "== /S with a file that cannot be written while unpacking: answered Abort, exit 108"
+make_store clash
+# The configuration package brings a file named like a folder the base package made.
+"$python" - "$work/clash/9.5MOrvantisIE/config.zip" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "a") as archive:
+    archive.writestr("bin", "a file where a folder is")
+PY
+start_store clash
+status=$(setup /S "/LOG=$windows_profile\\setup-copy.log")
+[ "$status" = $((100 + 8)) ] || fail "exit $status"
+check_installation "$(default_install)" good
+grep -q '无法覆盖文件"bin"' "$copy" || fail "the answered box is not in the log copy: $(cat "$copy")"
+
 echo "== /S into a folder that cannot be made: exit 1, no box, nothing staged"
 echo "a file, not a folder" >"$(user_dir)plain-file"
 status=$(setup /S "/LOG=$windows_profile\\setup-copy.log" "/D=$windows_profile\\plain-file")
