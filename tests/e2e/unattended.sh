@@ -106,7 +106,10 @@ done
 no_windows || fail "the unattended copy shows a window"
 status=$(setup /S)
 [ "$status" = $((1618 % 256)) ] || fail "the second copy ended with $status"
-start_installer zh_CN.UTF-8
+# The window copy starts with a folder of its own: shown in the custom view, as if picked.
+start_installer zh_CN.UTF-8 "/D=$windows_profile\\Deploy" Target Folder
+park
+expect_pixel "$(shot second-copy-start)" 113 177 "165,21,16" "the custom view's path field"
 click 250 220
 box=$(wait_other_window) || fail "the window copy did not refuse with a box"
 [ "$(xdotool getwindowname "$box")" = "警告" ] || fail "the refusal's title: $(xdotool getwindowname "$box")"
