@@ -13,7 +13,7 @@ struct CommandLine {
   std::wstring refused; // Invalid: the argument that was refused
 };
 
-// Exit codes of an unattended run (a window run always ends with 0).
+// Exit codes of an unattended run. A window run ends with 0 once its command line is accepted.
 constexpr int kExitInstalled = 0;
 constexpr int kExitFailedBeforeWorker = 1;
 constexpr int kExitBadCommandLine = 87;          // ERROR_INVALID_PARAMETER
