@@ -1,8 +1,11 @@
-// Entry point of MorvantisSetup.exe: no command line, always exit code 0.
+// Entry point of MorvantisSetup.exe: the window, or with /S the unattended run. The
+// window always ends with exit code 0; see app/command_line.h for the rest.
 #include <windows.h>
 
+#include "app/command_line.h"
 #include "app/context.h"
 #include "app/modal_loop.h"
+#include "app/unattended.h"
 #include "system/install_log.h"
 #include "system/session.h"
 #include "ui/dialog.h"
@@ -30,12 +33,26 @@ void RunModalLoop(TMorvantisDlg& dialog) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  CommandLine commandLine;
+  int exitCode = 0;
+  if (!HandleCommandLine(&commandLine, &exitCode)) return exitCode;
   FixProcessSearchPath();
   InitLocaleAndFonts();
+  if (commandLine.mode == LaunchMode::Unattended) {
+    exitCode = RunUnattended(commandLine);
+    ReleaseSharedDrawingObjects();
+    InstallLog::CloseCopy();
+    return exitCode;
+  }
   {
     TMorvantisDlg dialog;
     if (dialog.Create(L"TModalWnd", nullptr, WS_POPUP | WS_CLIPCHILDREN, WS_EX_TOPMOST) != nullptr) {
       dialog.OnCreate();
+      if (!commandLine.folder.empty()) {
+        // As if chosen in the folder picker, and shown where the picker shows it.
+        ChangeInstallRoot(commandLine.folder.c_str());
+        dialog.defaultView = false;
+      }
       dialog.running = true;
       ShowWindow(dialog.hwnd, SW_SHOWNA);
       dialog.PlaceWindow();
@@ -49,5 +66,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     InstallLog::Close();
     if (dialog.page == PageFailed) ShellDeletePath(InstallerContext::Instance().tempDir.c_str());
   }
+  InstallLog::CloseCopy();
   return 0;
 }

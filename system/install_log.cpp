@@ -12,9 +12,10 @@
 namespace {
 std::mutex sinkLock;
 FILE* sink = nullptr;
+FILE* copySink = nullptr;  // UTF-8
 }  // namespace
 
-void InstallLog::Open(const char* logDir) {
+bool InstallLog::Open(const char* logDir) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   std::string path = std::string(logDir ? logDir : "") + "\\" +
@@ -26,19 +27,27 @@ void InstallLog::Open(const char* logDir) {
   std::lock_guard<std::mutex> hold(sinkLock);
   if (sink != nullptr) fclose(sink);
   sink = file;
+  return file != nullptr;
 }
 
 void InstallLog::Write(const char* message) {
   if (message == nullptr) return;
   std::lock_guard<std::mutex> hold(sinkLock);
-  if (sink == nullptr) return;
+  if (sink == nullptr && copySink == nullptr) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
-  std::string line = FormatBounded(260, "[%02d:%02d:%02d %03d]\t\t", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-  line += message;
-  line += "\r\n";
-  fwrite(line.data(), 1, line.size(), sink);
-  fflush(sink);
+  const std::string stamp =
+      FormatBounded(260, "[%02d:%02d:%02d %03d]\t\t", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+  const std::string line = stamp + message + "\r\n";
+  if (sink != nullptr) {
+    fwrite(line.data(), 1, line.size(), sink);
+    fflush(sink);
+  }
+  if (copySink != nullptr) {
+    const std::string utf8 = WideToGbk(GbkToWide(line, line.size() + 1), line.size() * 3 + 1, CP_UTF8);
+    fwrite(utf8.data(), 1, utf8.size(), copySink);
+    fflush(copySink);
+  }
 }
 
 void InstallLog::Close() {
@@ -50,4 +59,18 @@ void InstallLog::Close() {
 bool InstallLog::IsOpen() {
   std::lock_guard<std::mutex> hold(sinkLock);
   return sink != nullptr;
+}
+
+bool InstallLog::OpenCopy(const wchar_t* path) {
+  FILE* file = path != nullptr ? _wfopen(path, L"wb") : nullptr;
+  std::lock_guard<std::mutex> hold(sinkLock);
+  if (copySink != nullptr) fclose(copySink);
+  copySink = file;
+  return file != nullptr;
+}
+
+void InstallLog::CloseCopy() {
+  std::lock_guard<std::mutex> hold(sinkLock);
+  if (copySink != nullptr) fclose(copySink);
+  copySink = nullptr;
 }

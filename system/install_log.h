@@ -1,15 +1,22 @@
 // The installer's diagnostic record: one install.log per run in the log folder, one
 // time-stamped GBK line per Write. Writes while no file is open are dropped, so any
 // code on any thread may write at any time. One lock keeps a write from reaching a
-// file that another thread is closing.
+// file that another thread is closing. An optional copy (the command line's /LOG=) gets
+// every line as UTF-8 with the same stamp, under the same lock.
 #pragma once
 
 class InstallLog {
  public:
-  // Creates the log folder and "<hhmmssmmm>install.log" in it (truncating a file of that name).
-  static void Open(const char* logDir);
+  // Creates the log folder and "<hhmmssmmm>install.log" in it (truncating a file of that
+  // name); true when the file is open.
+  static bool Open(const char* logDir);
   // Appends "[hh:mm:ss mmm]\t\t" + message + CR LF and flushes; nothing for a null message.
   static void Write(const char* message);
   static void Close();
   static bool IsOpen();
+  // Also writes every line to path (UTF-8 without byte-order mark, CR LF, the same stamp),
+  // from now until CloseCopy, whether the log file itself is open or not; the file is
+  // created anew. False (and no copy) when it cannot be created.
+  static bool OpenCopy(const wchar_t* path);
+  static void CloseCopy();
 };

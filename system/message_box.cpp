@@ -1,12 +1,28 @@
 #include "system/message_box.h"
 
+#include <atomic>
 #include <mutex>
 
+#include "system/install_log.h"
 #include "system/text.h"
 
 namespace {
 std::mutex responderLock;
 MessageBoxResponder responder;
+std::atomic<bool> unattended{false};
+
+int UnattendedAnswer(const MessageBoxRequest& request) {
+  InstallLog::Write(WideToGbk(request.caption + L"\uff1a" + request.text, 4096).c_str());
+  switch (request.type & MB_TYPEMASK) {
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    case MB_OKCANCEL:
+    case MB_RETRYCANCEL:
+    case MB_YESNOCANCEL:
+    case MB_CANCELTRYCONTINUE: return IDCANCEL;
+    case MB_YESNO: return IDNO;
+    default: return IDOK;
+  }
+}
 
 bool Respond(const MessageBoxRequest& request, int* answer) {
   MessageBoxResponder current;
@@ -48,3 +64,11 @@ void SetMessageBoxResponderForTesting(MessageBoxResponder newResponder) {
   std::lock_guard<std::mutex> hold(responderLock);
   responder = std::move(newResponder);
 }
+
+void AnswerBoxesUnattended() {
+  unattended = true;
+  std::lock_guard<std::mutex> hold(responderLock);
+  responder = &UnattendedAnswer;
+}
+
+bool BoxesAnsweredUnattended() { return unattended; }

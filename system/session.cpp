@@ -112,6 +112,7 @@ bool ShellDeletePath(const char* path) {
   operation.wFunc = FO_DELETE;
   operation.pFrom = list.c_str();
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+  if (BoxesAnsweredUnattended()) operation.fFlags |= FOF_NOERRORUI;
   return SHFileOperationW(&operation) == 0;
 }
 

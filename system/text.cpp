@@ -40,6 +40,12 @@ std::string WideToGbk(const std::wstring& text, size_t maxBytes, unsigned codePa
   return codePage == kGbkCodePage ? CutGbk(bytes, maxBytes - 1) : bytes.substr(0, maxBytes - 1);
 }
 
+std::string ExactGbk(const std::wstring& text, size_t maxBytes) {
+  std::string bytes = WideToGbk(text, maxBytes);
+  if (bytes.empty() || GbkToWide(bytes, text.size() + 2) != text) return std::string();
+  return bytes;
+}
+
 std::string FormatBounded(size_t bufferSize, const char* format, ...) {
   std::vector<char> buffer(bufferSize == 0 ? 1 : bufferSize);
   va_list args;

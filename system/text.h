@@ -10,6 +10,9 @@ constexpr unsigned kGbkCodePage = 936;
 std::wstring GbkToWide(const std::string& text, size_t maxUnits = 1024, unsigned codePage = kGbkCodePage);
 // UTF-16 to GBK, at most maxBytes - 1 bytes, never splitting a double-byte character.
 std::string WideToGbk(const std::wstring& text, size_t maxBytes = 2048, unsigned codePage = kGbkCodePage);
+// The GBK form of a wide text, or "" when GBK cannot spell it within maxBytes - 1 bytes
+// (a path that would name another folder once converted).
+std::string ExactGbk(const std::wstring& text, size_t maxBytes);
 // Cuts a GBK byte string to at most maxBytes bytes without splitting a double-byte character.
 std::string CutGbk(const std::string& text, size_t maxBytes);
 // printf into a std::string, cut to bufferSize - 1 bytes like snprintf into a fixed buffer.

@@ -257,32 +257,59 @@ bool TMorvantisDlg::ChooseFolder() {
   return gotPath && AcceptChosenFolder(path);
 }
 
-void TMorvantisDlg::StartInstall() {
+InstallStart BeginInstallation(IClient& client, InstallLock& lock, const InstallStartOptions& options,
+                               ScopedHandle* worker) {
   InstallerContext& context = InstallerContext::Instance();
+  if (!lock.Acquire(context.tempDir)) {
+    InstallLog::Write("另一个安装程序正在运行，请稍后再试。");
+    return InstallStart::Busy;
+  }
   TerminateRunningInstance(GbkToWide(kTerminalExeName, 101).c_str());
   if (GetFileAttributesW(GbkToWide(context.installDir, 1024).c_str()) != INVALID_FILE_ATTRIBUTES &&
-      ShowMessageBoxW(hwnd, UiText::ReinstallWarning(), UiText::WarningTitle(), MB_OKCANCEL) != IDOK) {
-    return;
+      !(options.confirmReinstall && options.confirmReinstall())) {
+    lock.Release();
+    return InstallStart::Declined;
   }
   ShellDeletePath(context.tempDir.c_str());
-  CreatePathFolders((context.tempDir + "\\").c_str());
-  InstallLog::Open(context.logDir.c_str());
-  UpdateWindow(hwnd);
+  if (!CreatePathFolders((context.tempDir + "\\").c_str()) && options.stopWhenFolderFails) return InstallStart::Failed;
+  if (!InstallLog::Open(context.logDir.c_str()) && options.stopWhenFolderFails) return InstallStart::Failed;
+  if (options.beforeManifest) options.beforeManifest();
   InstallLog::Write("Version: IE_9.5.9.1");
   InstallLog::Write("用户点击安装，安装开始...");
 
-  if (!FetchManifest()) {
-    ShowFailure(kManifestStep);
-    return;
+  if (!client.FetchManifest()) {
+    InstallLog::Close();
+    return InstallStart::Failed;
+  }
+  uintptr_t thread = _beginthreadex(nullptr, 0, &InstallWorker, &client, 0, nullptr);
+  if (thread == 0) {
+    // Without a worker nothing would ever end the run.
+    InstallLog::Close();
+    return InstallStart::Failed;
+  }
+  worker->Reset(reinterpret_cast<HANDLE>(thread));
+  return InstallStart::Started;
+}
+
+void TMorvantisDlg::StartInstall() {
+  InstallStartOptions options;
+  options.confirmReinstall = [this] {
+    return ShowMessageBoxW(hwnd, UiText::ReinstallWarning(), UiText::WarningTitle(), MB_OKCANCEL) == IDOK;
+  };
+  options.beforeManifest = [this] { UpdateWindow(hwnd); };
+  switch (BeginInstallation(*this, installLock, options, &workerThread)) {
+    case InstallStart::Busy:
+      ShowMessageBoxW(hwnd, UiText::AnotherInstallation(), UiText::WarningTitle(), MB_OK);
+      return;
+    case InstallStart::Declined:
+      return;
+    case InstallStart::Failed:
+      ShowFailure(kManifestStep);
+      return;
+    case InstallStart::Started:
+      break;
   }
   page = PageInstalling;
-  uintptr_t thread = _beginthreadex(nullptr, 0, &InstallWorker, static_cast<IClient*>(this), 0, nullptr);
-  if (thread == 0) {
-    // Without a worker nothing would ever leave the progress page.
-    ShowFailure(kManifestStep);
-    return;
-  }
-  workerThread.Reset(reinterpret_cast<HANDLE>(thread));
   if (progressBar && progressBar->hwnd != nullptr && IsWindow(progressBar->hwnd)) {
     MoveWindow(progressBar->hwnd, kProgressBarPlace.left, kProgressBarPlace.top,
                kProgressBarPlace.right - kProgressBarPlace.left, kProgressBarPlace.bottom - kProgressBarPlace.top, FALSE);

@@ -5,14 +5,41 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "install/client.h"
+#include "system/install_lock.h"
 #include "system/scoped.h"
 #include "ui/dialog_layout.h"
 #include "ui/frame.h"
 #include "ui/progress.h"
+
+// How the Install sequence went up to the point where the worker takes over.
+enum class InstallStart {
+  Started,   // the worker runs; its messages tell the rest
+  Busy,      // another copy of the installer is installing: nothing was done
+  Declined,  // the reinstall warning was not confirmed: only the running terminal was ended
+  Failed,    // the manifest, the worker's start or (when asked to stop there) a folder failed; the log is closed
+};
+
+struct InstallStartOptions {
+  // Asked when the installation folder exists; false ends the sequence (Declined).
+  std::function<bool()> confirmReinstall;
+  // Called once the log is open, before the manifest download holds the thread.
+  std::function<void()> beforeManifest;
+  // Unattended runs: a staging folder or log that cannot be created ends the run.
+  bool stopWhenFolderFails = false;
+};
+
+// What Install does, without the window, for the dialog and the unattended run alike:
+// takes the installation lock, ends the running terminal, asks before a reinstallation,
+// makes the staging folder anew, opens the log with its header, fetches the manifest and
+// starts the worker on client (its thread in *worker). The lock stays held except after
+// Busy and Declined, so that the staging folder can be removed before it is let go.
+InstallStart BeginInstallation(IClient& client, InstallLock& lock, const InstallStartOptions& options,
+                               ScopedHandle* worker);
 
 class TMorvantisDlg : public TModalWnd, public IClient {
  public:
@@ -50,6 +77,8 @@ class TMorvantisDlg : public TModalWnd, public IClient {
   bool defaultView = true;
 
  private:
+  // Held from Install until the dialog is destroyed, after the exit clean-up.
+  InstallLock installLock;
   ScopedHandle workerThread;
   void PaintPage();
   void PaintStartControls(HDC dc);

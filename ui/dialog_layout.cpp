@@ -74,10 +74,9 @@ POINT CentredPosition(POINT cursor, const std::vector<DisplayMode>& displays, in
 }
 
 bool AcceptChosenFolder(const std::wstring& folder) {
-  if (folder.empty()) return false;
-  std::string bytes = WideToGbk(folder, 260);
   // A folder GBK cannot spell (or too long for the path buffers) would install elsewhere.
-  if (bytes.empty() || GbkToWide(bytes, 1024) != folder) return false;
+  std::string bytes = ExactGbk(folder, 260);
+  if (bytes.empty()) return false;
   ChangeInstallRoot(bytes.c_str());
   return true;
 }

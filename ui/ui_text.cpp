@@ -124,6 +124,37 @@ const wchar_t* const kReinstallWarning[] = {
     L"Please note that reinstalling may result in the loss of some data or settings, please proceed with "
     L"caution. Do you want to continue?",
 };
+const wchar_t* const kAnotherInstallation[] = {
+    L"另一个安装程序正在运行，请稍后再试。",
+    L"另一個安裝程式正在執行，請稍後再試。",
+    L"Another installation is in progress. Please try again later.",
+};
+const wchar_t* const kUsage[] = {
+    L"用法: MorvantisSetup.exe [/S] [/LOG=<文件>] [/D=<文件夹>]\r\n"
+    L"  /S            无人值守安装：不显示窗口，不提问；以退出代码报告结果\r\n"
+    L"  /LOG=<文件>   将每一行安装日志另外写入此文件（UTF-8）\r\n"
+    L"  /D=<文件夹>   安装到此文件夹下（代替默认文件夹）；须放在最后，可含空格，不加引号\r\n"
+    L"  /? 或 /H      显示本说明\r\n"
+    L"/S 的退出代码: 0 成功；1 下载安装包之前失败；100+步骤 某一步骤失败（103: 下载配置文件失败）；\r\n"
+    L"  87 命令行无效；1618 另一个安装程序正在运行\r\n",
+    L"用法: MorvantisSetup.exe [/S] [/LOG=<檔案>] [/D=<資料夾>]\r\n"
+    L"  /S            無人值守安裝：不顯示視窗，不提問；以結束代碼報告結果\r\n"
+    L"  /LOG=<檔案>   將每一行安裝日誌另外寫入此檔案（UTF-8）\r\n"
+    L"  /D=<資料夾>   安裝到此資料夾下（代替預設資料夾）；須放在最後，可含空格，不加引號\r\n"
+    L"  /? 或 /H      顯示本說明\r\n"
+    L"/S 的結束代碼: 0 成功；1 下載安裝套件之前失敗；100+步驟 某一步驟失敗（103: 下載配置文件失敗）；\r\n"
+    L"  87 命令列無效；1618 另一個安裝程式正在執行\r\n",
+    L"Usage: MorvantisSetup.exe [/S] [/LOG=<file>] [/D=<folder>]\r\n"
+    L"  /S            unattended: no window, no questions; the exit code tells the outcome\r\n"
+    L"  /LOG=<file>   also write every line of the install log to this file (UTF-8)\r\n"
+    L"  /D=<folder>   install below this folder instead of the default one; must come last,\r\n"
+    L"                may contain spaces, takes no quotes\r\n"
+    L"  /? or /H      show this help\r\n"
+    L"Exit codes with /S: 0 installed; 1 failed before the packages were downloaded;\r\n"
+    L"  100 + step: a step failed (103: the configuration package could not be downloaded);\r\n"
+    L"  87 bad command line; 1618 another installation is in progress\r\n",
+};
+const wchar_t* const kBadArgument[] = {L"无效的参数: ", L"無效的參數: ", L"Invalid argument: "};
 // Narrow literals are compiled to GBK: the ANSI folder picker takes these bytes as they are.
 const char* const kFolderPickerTitle[] = {"浏览文件夹", "瀏覽資料夾", "Browse Folder"};
 
@@ -148,6 +179,9 @@ const wchar_t* BrowseCaption() { return Pick(kBrowseCaption); }
 const wchar_t* CustomLink() { return Pick(kCustomLink); }
 const wchar_t* WarningTitle() { return Pick(kWarningTitle); }
 const wchar_t* ReinstallWarning() { return Pick(kReinstallWarning); }
+const wchar_t* AnotherInstallation() { return Pick(kAnotherInstallation); }
+const wchar_t* Usage() { return Pick(kUsage); }
+const wchar_t* BadArgument() { return Pick(kBadArgument); }
 const char* FolderPickerTitle() { return Pick(kFolderPickerTitle); }
 const wchar_t* PercentFormat() { return L"%d%%"; }
 

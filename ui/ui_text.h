@@ -15,6 +15,9 @@ const wchar_t* BrowseCaption();
 const wchar_t* CustomLink();
 const wchar_t* WarningTitle();
 const wchar_t* ReinstallWarning();
+const wchar_t* AnotherInstallation();  // a second copy pressed Install
+const wchar_t* Usage();                // the command line's help
+const wchar_t* BadArgument();          // followed by the argument refused
 const char* FolderPickerTitle();      // GBK, for the ANSI folder picker
 const wchar_t* PercentFormat();       // L"%d%%"
 }  // namespace UiText

@@ -43,6 +43,9 @@ trap gui_cleanup EXIT
 
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt" | head -n 1; }
 code=$(cache_value MORVANTIS_PACKAGE_CODE)
+# The store listens where the build's installer looks for it.
+store_port=$(cache_value MORVANTIS_STORE_ENDPOINT | sed -n 's/.*:\([0-9][0-9]*\)$/\1/p')
+store_port=${store_port:-18093}
 folder_name="MOrvantis${code}v9.5"
 "$source/tools/wine-prefix" ensure
 
@@ -81,7 +84,7 @@ start_store() {
   shift
   stop_store
   rm -f "$work/port"
-  "$python" "$source/tools/oss_store.py" --root "$work/$name" --port 18093 --port-file "$work/port" \
+  "$python" "$source/tools/oss_store.py" --root "$work/$name" --port "$store_port" --port-file "$work/port" \
     --access-log "$work/access.log" "$@" >"$work/store.log" 2>&1 &
   store_pid=$!
   for _ in $(seq 100); do
@@ -90,7 +93,7 @@ start_store() {
     sleep 0.1
   done
   cat "$work/store.log" >&2
-  fail "the store did not start on port 18093"
+  fail "the store did not start on port $store_port"
 }
 
 stop_store() {
@@ -100,10 +103,11 @@ stop_store() {
   store_pid=""
 }
 
-# start_installer [LANG]: runs the installer and waits for its window.
+# start_installer [LANG [ARGUMENTS...]]: runs the installer and waits for its window.
 start_installer() {
   local language=${1:-zh_CN.UTF-8}
-  (cd "$build" && MORVANTIS_LANG=$language "$source/tools/wine-run" "$build/MorvantisSetup.exe" >"$work/installer.out" 2>&1
+  shift || true
+  (cd "$build" && MORVANTIS_LANG=$language "$source/tools/wine-run" "$build/MorvantisSetup.exe" "$@" >"$work/installer.out" 2>&1
    echo $? >"$work/installer.rc") &
   installer_pid=$!
   rm -f "$work/installer.rc"
@@ -249,6 +253,25 @@ for x0, x1, y in edges:
 for x0, x1, y in sorted(buttons):
     print(left + (x0 + x1) // 2, top + y - 10)
 PY
+}
+
+# check_installation FOLDER STORE: what an installation of $work/STORE leaves behind in
+# FOLDER (a Unix path): the release's tree and files, the version record, the log with
+# its header, the uninstall entry naming FOLDER, the all-users shortcut, no staging folder.
+check_installation() {
+  local target=$1 store=$2 entry windows_target
+  [ -d "$target" ] || fail "nothing installed in $target"
+  (cd "$target" && find . -type f ! -path './morvantislog/*' ! -name update.ini | sed 's|^\./||' | LC_ALL=C.UTF-8 sort) >"$work/tree.txt"
+  diff -u "$work/$store/expected-tree.txt" "$work/tree.txt" || fail "the installed tree differs from the release"
+  (cd "$target" && sha256sum -c --quiet "$work/$store/expected-sha256.txt") || fail "installed files differ from the release"
+  grep -q '\[' "$target/update.ini" || fail "no version record"
+  ls "$target"/morvantislog/*install.log >/dev/null 2>&1 || fail "no install.log"
+  grep -q "Version: IE_9.5.9.1" "$target"/morvantislog/*install.log || fail "the log has no header line"
+  entry=$(uninstall_entry) || fail "no uninstall entry"
+  windows_target=$(basename "$(dirname "$target")")
+  echo "$entry" | grep -q "UninstallString.*$windows_target.*$folder_name.*uninstall.exe" || fail "uninstall entry: $entry"
+  ls "$(public_desktop)"/*v9.5.lnk >/dev/null 2>&1 || fail "no shortcut on the all-users desktop"
+  [ ! -d "$(local_appdata)/${folder_name}temp" ] || fail "the staging folder was left behind"
 }
 
 # The uninstall entry of this build as the registry shows it (either registry view).

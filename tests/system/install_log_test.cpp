@@ -9,6 +9,7 @@
 #include "support/test_support.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
+#include "system/text.h"
 
 using namespace testing_support;
 
@@ -110,4 +111,41 @@ TEST(InstallLog, AWriteNeverMeetsACloseFromAnotherThread) {
   size_t lines = 0;
   for (size_t at = bytes.find("worker line\r\n"); at != std::string::npos; at = bytes.find("worker line\r\n", at + 1)) ++lines;
   EXPECT_EQ(bytes.size(), lines * (16 + 13));
+}
+
+TEST(InstallLog, TheCopyGetsEveryLineAsUtf8WithTheSameStampAndOutlivesTheLogFile) {
+  ScratchFolder root("log");
+  const std::wstring copyPath = GbkToWide(root / "copy.log", 2048);
+  WriteFileBytes(root / "copy.log", "an earlier run's copy");
+  ASSERT_TRUE(InstallLog::OpenCopy(copyPath.c_str()));
+  InstallLog::Write("before the log opens");
+  ASSERT_TRUE(InstallLog::Open((root / "logs").c_str()));
+  InstallLog::Write("用户点击安装，安装开始...");
+  InstallLog::Write("tab\there");
+  InstallLog::Close();
+  InstallLog::Write("after the log closed");
+  InstallLog::CloseCopy();
+  InstallLog::Write("after the copy closed");
+
+  const std::string copy = ReadFileBytes(root / "copy.log");
+  const std::string log = ReadFileBytes(root / ("logs\\" + OnlyLogFile(root / "logs")));
+  const std::string logAsUtf8 = WideToGbk(GbkToWide(log, 4096), 8192, CP_UTF8);
+  // No byte-order mark; the log file's lines, stamps and all, in the middle.
+  EXPECT_EQ(copy.find("[", 0), 0u) << copy;
+  EXPECT_EQ(copy.find("an earlier run"), std::string::npos);
+  ASSERT_FALSE(logAsUtf8.empty());
+  size_t at = copy.find(logAsUtf8);
+  ASSERT_NE(at, std::string::npos) << copy;
+  EXPECT_TRUE(std::regex_match(copy.substr(0, at), std::regex("\\[\\d\\d:\\d\\d:\\d\\d \\d{3}\\]\t\tbefore the log opens\r\n")));
+  EXPECT_NE(copy.find(u8"\t\t用户点击安装，安装开始...\r\n"), std::string::npos);
+  EXPECT_NE(copy.find("\t\tafter the log closed\r\n", at), std::string::npos);
+  EXPECT_EQ(copy.find("after the copy closed"), std::string::npos);
+  EXPECT_EQ(log.find("before the log opens"), std::string::npos);
+}
+
+TEST(InstallLog, ACopyThatCannotBeCreatedIsRefused) {
+  ScratchFolder root("log");
+  EXPECT_FALSE(InstallLog::OpenCopy(GbkToWide(root / "no such folder\\copy.log", 2048).c_str()));
+  InstallLog::Write("nowhere");
+  EXPECT_FALSE(FolderExists(root / "no such folder"));
 }

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/context.h"
 #include "install/messages.h"
 #include "support/test_support.h"
+#include "system/install_lock.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
 #include "system/text.h"
@@ -131,6 +133,38 @@ TEST_F(DialogTest, CancelledReinstallWarningLeavesTheStartPage) {
   EXPECT_FALSE(FolderExists(InstallerContext::Instance().tempDir));
   EXPECT_FALSE(FolderExists(InstallerContext::Instance().logDir));
   EXPECT_EQ(ReadFileBytes(installDir + "\\keep.txt"), "old");
+}
+
+TEST_F(DialogTest, ASecondCopyIsRefusedWithABoxAndTouchesNothing) {
+  InstallerContext& context = InstallerContext::Instance();
+  ASSERT_TRUE(WriteFileBytes(context.tempDir + "\\theirs.zip", "the other copy's download"));
+  // Another copy installing: a thread holds the lock for the same staging folder.
+  ScopedHandle taken(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ScopedHandle letGo(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread otherCopy([&] {
+    InstallLock lock;
+    if (lock.Acquire(context.tempDir)) SetEvent(taken.Get());
+    WaitForSingleObject(letGo.Get(), 30000);
+  });
+  ASSERT_EQ(WaitForSingleObject(taken.Get(), 10000), WAIT_OBJECT_0);
+  ClickAt(250, 220);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, UiText::AnotherInstallation());
+  EXPECT_EQ(boxes[0].caption, UiText::WarningTitle());
+  EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
+  EXPECT_EQ(boxes[0].owner, dialog.hwnd);
+  EXPECT_EQ(dialog.page, PageStart);
+  EXPECT_EQ(ReadFileBytes(context.tempDir + "\\theirs.zip"), "the other copy's download");
+  EXPECT_FALSE(FolderExists(context.logDir));
+  EXPECT_FALSE(InstallLog::IsOpen());
+
+  // Once the other copy has ended, Install goes ahead (and fails here: no store holds the release).
+  SetEvent(letGo.Get());
+  otherCopy.join();
+  ClickAt(250, 220);
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(dialog.page, PageFailed);
+  EXPECT_FALSE(FileExists(context.tempDir + "\\theirs.zip"));
 }
 
 TEST_F(DialogTest, MissingManifestShowsTheFailurePageAndClosesTheLog) {
