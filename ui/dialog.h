@@ -50,6 +50,8 @@ class TMorvantisDlg : public TModalWnd, public IClient {
   bool defaultView = true;
 
  private:
+  // The folder picker's new style needs an apartment-threaded UI thread.
+  ScopedComApartment comApartment;
   ScopedHandle workerThread;
   void PaintPage();
   void PaintStartControls(HDC dc);
