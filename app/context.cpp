@@ -89,8 +89,9 @@ void ChangeInstallRoot(const char* chosenFolder) {
   InstallerContext& context = InstallerContext::Instance();
   std::string folder = chosenFolder ? chosenFolder : "";
   // A drive root such as D:\ already ends in a separator; a doubled one would defeat the
-  // exact path comparison that finds a running terminal.
-  if (folder.empty() || folder.back() != '\\') folder += "\\";
+  // exact path comparison that finds a running terminal. A folder such as D:\營運 ends in
+  // the byte of a backslash too, as the second half of its last character.
+  if (!EndsWithGbkSeparator(folder)) folder += "\\";
   context.installDir = folder + context.productFolderName;
   context.logDir = context.installDir + kLogFolderName;
 }

@@ -161,9 +161,9 @@ bool MoveStagingIntoPlace(const std::string& stagingDir, const std::string& inst
 void WriteTerminalSettings(const InstallerContext& context) {
   const std::string pubPath = context.installDir + "\\config\\morvantis.Default.pub";
   const std::string priPath = context.installDir + "\\config\\morvantis.Default.pri";
-  WritePrivateProfileStringA("morvantis", "package", context.packageCode.c_str(), pubPath.c_str());
+  WriteProfileStringGbk("morvantis", "package", context.packageCode.c_str(), pubPath);
   const std::string language = FormatBounded(260, "%d", context.languageId);
-  WritePrivateProfileStringA("morvantis", "language", language.c_str(), priPath.c_str());
+  WriteProfileStringGbk("morvantis", "language", language.c_str(), priPath);
 }
 }  // namespace
 

@@ -2,6 +2,7 @@
 // nothing leaks on an early return. None of them can be copied; all can be moved.
 #pragma once
 #include <windows.h>
+#include <objbase.h>
 #include <utility>
 
 template <typename Traits>
@@ -115,4 +116,20 @@ class ScopedComPtr {
 
  private:
   Interface* ptr_ = nullptr;
+};
+
+// COM initialised apartment-threaded on the constructing thread for the object's life;
+// balanced only when it succeeded (a thread already in another apartment keeps it).
+class ScopedComApartment {
+ public:
+  ScopedComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ScopedComApartment() {
+    if (SUCCEEDED(result_)) CoUninitialize();
+  }
+  ScopedComApartment(const ScopedComApartment&) = delete;
+  ScopedComApartment& operator=(const ScopedComApartment&) = delete;
+  bool Initialized() const { return SUCCEEDED(result_); }
+
+ private:
+  HRESULT result_;
 };

@@ -29,11 +29,12 @@ std::string RunningAccountLocalAppDataPath() {
 }
 
 std::string ConsoleSessionUserName() {
-  LPSTR name = nullptr;
+  // Names are read wide and kept as GBK, so the system's code page never changes them.
+  LPWSTR name = nullptr;
   DWORD bytes = 0;
   std::string result;
-  if (WTSQuerySessionInformationA(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), WTSUserName, &name, &bytes)) {
-    if (name != nullptr) result = name;
+  if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTSGetActiveConsoleSessionId(), WTSUserName, &name, &bytes)) {
+    if (name != nullptr) result = WideToGbk(name, 520);
   }
   if (name != nullptr) WTSFreeMemory(name);
   return result;
@@ -54,24 +55,25 @@ std::string ShellProcessUserName() {
   if (size == 0) return std::string();
   std::vector<unsigned char> buffer(size);
   if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return std::string();
-  char name[260] = {};
-  char domain[260] = {};
-  DWORD nameSize = sizeof(name);
-  DWORD domainSize = sizeof(domain);
+  wchar_t name[260] = {};
+  wchar_t domain[260] = {};
+  DWORD nameSize = ARRAYSIZE(name);
+  DWORD domainSize = ARRAYSIZE(domain);
   SID_NAME_USE use;
   auto* user = reinterpret_cast<TOKEN_USER*>(buffer.data());
-  if (!LookupAccountSidA(nullptr, user->User.Sid, name, &nameSize, domain, &domainSize, &use)) return std::string();
-  return name;
+  if (!LookupAccountSidW(nullptr, user->User.Sid, name, &nameSize, domain, &domainSize, &use)) return std::string();
+  return WideToGbk(name, 520);
 }
 
 std::string SpliceUserName(const std::string& path, const std::string& userName) {
   // An empty name would leave a broken profile path: keep the running account's.
   if (userName.empty()) return path;
-  size_t first = path.find('\\');
+  // Profile folders such as 誠一 hold the byte of a backslash inside a character.
+  size_t first = FindGbkSeparator(path);
   if (first == std::string::npos) return path;
-  size_t second = path.find('\\', first + 1);
+  size_t second = FindGbkSeparator(path, first + 1);
   if (second == std::string::npos) return path;
-  size_t third = path.find('\\', second + 1);
+  size_t third = FindGbkSeparator(path, second + 1);
   if (third == std::string::npos) return path;
   return path.substr(0, second + 1) + userName + path.substr(third);
 }
@@ -86,8 +88,7 @@ void AppendInteractiveUserAppDataPath(std::string& path) {
 bool CreatePathFolders(const char* path) {
   if (path == nullptr) return true;
   const std::string full(path);
-  for (size_t i = 0; i < full.size(); ++i) {
-    if (full[i] != '\\') continue;
+  for (size_t i = FindGbkSeparator(full); i != std::string::npos; i = FindGbkSeparator(full, i + 1)) {
     std::string prefix = full.substr(0, i + 1);
     // The prefix lives in a 260-byte buffer: one that does not fit counts as a folder
     // that cannot be created.

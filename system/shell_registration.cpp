@@ -94,8 +94,9 @@ void AppendCommonDesktopPath(std::string& path) {
   if (FAILED(SHGetMalloc(allocator.Receive()))) return;
   LPITEMIDLIST items = nullptr;
   if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, &items)) || items == nullptr) return;
-  std::vector<char> buffer(65536, '\0');
-  if (SHGetPathFromIDListA(items, buffer.data()) && buffer[0] != '\0') path += buffer.data();
+  // Read wide and kept as GBK: the 8-bit call answers in the system's code page.
+  std::vector<wchar_t> buffer(32768, L'\0');
+  if (SHGetPathFromIDListW(items, buffer.data()) && buffer[0] != L'\0') path += WideToGbk(buffer.data(), 65536);
   allocator->Free(items);
 }
 

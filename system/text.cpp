@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 std::wstring GbkToWide(const std::string& text, size_t maxUnits, unsigned codePage) {
@@ -53,4 +54,41 @@ std::string FormatBounded(size_t bufferSize, const char* format, ...) {
   vsnprintf(buffer.data(), buffer.size(), format, args);
   va_end(args);
   return std::string(buffer.data());
+}
+
+size_t FindGbkSeparator(const std::string& text, size_t from, const char* separators) {
+  for (size_t i = from; i < text.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x81 && byte <= 0xFE) {
+      ++i;  // the trail byte belongs to the character, whatever its value
+      continue;
+    }
+    if (byte != 0 && strchr(separators, text[i]) != nullptr) return i;
+  }
+  return std::string::npos;
+}
+
+bool EndsWithGbkSeparator(const std::string& text, const char* separators) {
+  size_t last = std::string::npos;
+  for (size_t at = FindGbkSeparator(text, 0, separators); at != std::string::npos;
+       at = FindGbkSeparator(text, at + 1, separators)) {
+    last = at;
+  }
+  return !text.empty() && last == text.size() - 1;
+}
+
+bool WriteProfileStringGbk(const char* section, const char* key, const char* value, const std::string& path) {
+  const std::wstring wideSection = GbkToWide(section ? section : "", 1024);
+  const std::wstring wideKey = GbkToWide(key ? key : "", 1024);
+  const std::wstring wideValue = GbkToWide(value ? value : "", 4096);
+  return WritePrivateProfileStringW(wideSection.c_str(), key ? wideKey.c_str() : nullptr,
+                                    value ? wideValue.c_str() : nullptr, GbkToWide(path, 32768).c_str()) != FALSE;
+}
+
+std::string ReadProfileStringGbk(const char* section, const char* key, const std::string& path, size_t maxBytes) {
+  if (maxBytes < 2) return std::string();
+  std::vector<wchar_t> buffer(maxBytes, L'\0');
+  GetPrivateProfileStringW(GbkToWide(section ? section : "", 1024).c_str(), GbkToWide(key ? key : "", 1024).c_str(), L"",
+                           buffer.data(), static_cast<DWORD>(buffer.size()), GbkToWide(path, 32768).c_str());
+  return WideToGbk(buffer.data(), maxBytes);
 }

@@ -15,6 +15,17 @@ std::string WideToGbk(const std::wstring& text, size_t maxBytes = 2048, unsigned
 std::string ExactGbk(const std::wstring& text, size_t maxBytes);
 // Cuts a GBK byte string to at most maxBytes bytes without splitting a double-byte character.
 std::string CutGbk(const std::string& text, size_t maxBytes);
+// Where the next path separator (one of separators) lies at or after from, or npos.
+// Double-byte characters are stepped over whole: every lead byte 0x81-0xFE can be
+// followed by 0x5C, the byte of a backslash. from must start a character.
+size_t FindGbkSeparator(const std::string& text, size_t from = 0, const char* separators = "\\");
+// Whether the last character of text is one of separators.
+bool EndsWithGbkSeparator(const std::string& text, const char* separators = "\\");
+// INI files through the wide calls, with GBK arguments: an 8-bit call would read the
+// names in the system's code page and miss the file where it is not 936.
+bool WriteProfileStringGbk(const char* section, const char* key, const char* value, const std::string& path);
+// The value cut to maxBytes - 1 bytes, "" when absent.
+std::string ReadProfileStringGbk(const char* section, const char* key, const std::string& path, size_t maxBytes);
 // printf into a std::string, cut to bufferSize - 1 bytes like snprintf into a fixed buffer.
 std::string FormatBounded(size_t bufferSize, const char* format, ...)
 #ifdef __GNUC__

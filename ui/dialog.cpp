@@ -248,7 +248,8 @@ bool TMorvantisDlg::ChooseFolder() {
   info.hwndOwner = hwnd;
   info.pszDisplayName = displayName;
   info.lpszTitle = title.c_str();
-  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  // Outside an apartment-threaded UI thread the new style fails: the old one still picks.
+  info.ulFlags = BIF_RETURNONLYFSDIRS | (comApartment.Initialized() ? BIF_NEWDIALOGSTYLE : 0);
   PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
   if (chosen == nullptr) return false;
   wchar_t path[MAX_PATH] = {};

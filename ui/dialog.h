@@ -79,6 +79,8 @@ class TMorvantisDlg : public TModalWnd, public IClient {
  private:
   // Held from Install until the dialog is destroyed, after the exit clean-up.
   InstallLock installLock;
+  // The folder picker's new style needs an apartment-threaded UI thread.
+  ScopedComApartment comApartment;
   ScopedHandle workerThread;
   void PaintPage();
   void PaintStartControls(HDC dc);

@@ -107,7 +107,8 @@ std::wstring Utf8ToWide(const char* text) {
 }
 
 bool EndsWithSeparator(const std::string& folder) {
-  return !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+  // GBK: a folder such as 營運 ends in the byte of a backslash without ending in one.
+  return EndsWithGbkSeparator(folder, "\\/");
 }
 
 // Asks whether to give up on a file that cannot be written, naming the entry as it
@@ -184,8 +185,10 @@ bool TUnzip::OpenArchive(const char* archivePath) {
   archiveHandle = unzOpenWide(fullPath);
   if (!archiveHandle) return false;
   // Keep drive and directory with their final backslash; the file name is not kept.
-  size_t lastSeparator = fullGbk.find_last_of('\\');
-  size_t folderLength = lastSeparator == std::string::npos ? 0 : lastSeparator + 1;
+  size_t folderLength = 0;
+  for (size_t at = FindGbkSeparator(fullGbk); at != std::string::npos; at = FindGbkSeparator(fullGbk, at + 1)) {
+    folderLength = at + 1;
+  }
   memcpy(archiveFolder, fullGbk.data(), folderLength);
   archiveFolder[folderLength] = '\0';
   return true;

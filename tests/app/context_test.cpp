@@ -85,6 +85,13 @@ TEST(InstallerContextStartUp, ChosenFolderMovesInstallAndLogFoldersOnly) {
   // A drive root already ends in a separator: no doubled backslash.
   fields = ProbeContext("zh_CN.UTF-8", "D:\\");
   EXPECT_EQ(fields["installDir"], "D:\\MOrvantis602731v9.5");
+
+  // 運 ends in the byte of a backslash, on every system code page.
+  for (const char* lang : {"zh_CN.UTF-8", "zh_TW.UTF-8", "en_US.UTF-8"}) {
+    fields = ProbeContext(lang, "D:\\營運");
+    EXPECT_EQ(fields["installDir"], "D:\\營運\\MOrvantis602731v9.5") << lang;
+    EXPECT_EQ(fields["logDir"], "D:\\營運\\MOrvantis602731v9.5\\morvantislog") << lang;
+  }
 }
 
 TEST(InstallerContextStartUp, FirstUseFromTwoThreadsGivesOneRecord) {

@@ -209,8 +209,10 @@ ProcessResult RunShellScript(const std::string& script, DWORD timeoutMs) {
 
 ProcessResult RunWindowsProgramWithLang(const std::string& lang, const std::string& exePath,
                                         const std::vector<std::string>& arguments, DWORD timeoutMs) {
-  std::string command = "LANG=" + ShellQuote(lang) + " /usr/lib/wine/wine64 " + ShellQuote(exePath);
-  for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
+  // The shell and Wine read the command line as UTF-8; the paths here are GBK.
+  auto utf8 = [](const std::string& gbk) { return WideToGbk(GbkToWide(gbk, 32768), 65536, CP_UTF8); };
+  std::string command = "LANG=" + ShellQuote(lang) + " /usr/lib/wine/wine64 " + ShellQuote(utf8(exePath));
+  for (const std::string& argument : arguments) command += " " + ShellQuote(utf8(argument));
   return RunShellScript(command + " </dev/null >/dev/null 2>&1", timeoutMs);
 }
 

@@ -43,6 +43,10 @@ TEST(ConsoleUserFolder, NameIsSplicedBetweenSecondAndThirdBackslash) {
   EXPECT_EQ(SpliceUserName("", "alice"), "");
   // No name found anywhere: the running account's folder stays usable.
   EXPECT_EQ(SpliceUserName("C:\\Users\\admin\\AppData\\Local", ""), "C:\\Users\\admin\\AppData\\Local");
+  // 誠 ends in the byte of a backslash: the name is not cut there.
+  EXPECT_EQ(SpliceUserName("C:\\Users\\誠一\\AppData\\Local", "誠一"), "C:\\Users\\誠一\\AppData\\Local");
+  EXPECT_EQ(SpliceUserName("C:\\Users\\admin\\AppData\\Local", "誠一"), "C:\\Users\\誠一\\AppData\\Local");
+  EXPECT_EQ(SpliceUserName("C:\\Users\\誠一\\AppData\\Local", "alice"), "C:\\Users\\alice\\AppData\\Local");
 }
 
 TEST(ConsoleUserFolder, ThePathOfTheUserAtTheConsoleEndsWithoutSeparator) {
@@ -99,6 +103,27 @@ TEST(CreatePathFolders, CreatesEveryFolderUpToTheLastBackslash) {
   EXPECT_TRUE(CreatePathFolders((root / "a\\b\\").c_str()));
   EXPECT_TRUE(CreatePathFolders((root / "交易\\数据\\").c_str()));
   EXPECT_TRUE(FolderExists(root / "交易\\数据"));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST(CreatePathFolders, BackslashByteInsideACharacterMakesNoFolder) {
+  ScratchFolder root("folders");
+  BoxRecorder boxes;
+  // 運 is 0xDF 0x5C in GBK.
+  EXPECT_TRUE(CreatePathFolders((root / "運輸\\x\\").c_str()));
+  EXPECT_TRUE(FolderExists(root / "運輸\\x"));
+  int entries = 0;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(GbkToWide(root / "*").c_str(), &found);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    ++entries;
+    EXPECT_EQ(name, L"運輸");
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  EXPECT_EQ(entries, 1);
   EXPECT_TRUE(boxes.boxes.empty());
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -260,4 +262,24 @@ TEST_F(DialogTest, OpenOnTheFinishPageWritesTheScalingSettingAndCloses) {
   EXPECT_EQ(dialog.hwnd, nullptr);
   std::string settings = ReadFileBytes(installDir + "\\config\\morvantis.Default.pri");
   EXPECT_NE(settings.find("awaredpi="), std::string::npos) << settings;
+}
+
+TEST(DialogApartment, UiThreadIsApartmentThreadedForTheDialogsLife) {
+  std::thread([] {
+    APTTYPE type = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    {
+      TMorvantisDlg dialog;
+      ASSERT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+      EXPECT_TRUE(type == APTTYPE_STA || type == APTTYPE_MAINSTA) << type;
+    }
+    EXPECT_EQ(CoGetApartmentType(&type, &qualifier), CO_E_NOTINITIALIZED);
+
+    // A thread already in the multithreaded apartment keeps it after the dialog.
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    { TMorvantisDlg dialog; }
+    ASSERT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+    EXPECT_EQ(type, APTTYPE_MTA);
+    CoUninitialize();
+  }).join();
 }

@@ -227,6 +227,19 @@ TEST(TUnzipObject, ExtractsTheCurrentEntryNextToTheArchiveWhenNoFolderIsGiven) {
   EXPECT_FALSE(unzip.ExtractAll(nullptr));
 }
 
+TEST(TUnzipObject, FoldersAndArchivesEndingInABackslashByteKeepTheirSeparators) {
+  ScratchFolder scratch("unzip-gbk");
+  // 運 and 乗 are 0xDF 0x5C and 0x81 0x5C in GBK.
+  ASSERT_TRUE(TUnzip::ExtractArchive(ArchivePath("dated.zip").c_str(), (scratch / "營運").c_str()));
+  EXPECT_EQ(ReadFileBytes(scratch / "營運\\dated.txt"), "dated\n");
+  EXPECT_FALSE(FileExists(scratch / "營運dated.txt"));
+
+  ASSERT_TRUE(WriteFileBytes(scratch / "行情包\\dated乗", ReadFileBytes(ArchivePath("dated.zip"))));
+  TUnzip unzip;
+  ASSERT_TRUE(unzip.OpenArchive((scratch / "行情包\\dated乗").c_str()));
+  EXPECT_EQ(std::string(unzip.archiveFolder), scratch / "行情包\\");
+}
+
 TEST(EnsureDirectoryPathTest, CreatesFromTheSecondComponentOn) {
   ScratchFolder scratch("unzip-dirs");
   EXPECT_TRUE(EnsureDirectoryPath("C:"));
