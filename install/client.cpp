@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include "install/credentials.h"
 #include "install/messages.h"
 #include "oss/oss_client.h"
+#include "system/free_space.h"
 #include "system/install_log.h"
 #include "system/session.h"
 #include "system/text.h"
@@ -77,10 +79,14 @@ bool IClient::FetchManifest() {
 
 bool IClient::DownloadObject(const char* key, const char* localPath) {
   const std::string storeKey = GbkToUtf8(key);
-  if (!client || !client->DoesObjectExist(bucket, storeKey)) {
+  const oss::HeadObjectOutcome meta =
+      client ? client->GetObjectMeta(bucket, storeKey) : oss::HeadObjectOutcome(oss::OssError("NotConnected", ""));
+  if (!meta.isSuccess()) {
     InstallLog::Write((std::string(key) + ",文件不存在").c_str());
     return false;
   }
+  // Refused before a byte is written when the staging volume cannot hold the object.
+  if (!EnsureFreeSpace(localPath, static_cast<uint64_t>(std::max<int64_t>(0, meta.result().ContentLength())))) return false;
   oss::GetObjectRequest request(bucket, storeKey);
   const std::wstring widePath = GbkToWide(localPath, 2048);
   request.setResponseStreamFactory([widePath]() {

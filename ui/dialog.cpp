@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "app/context.h"
+#include "install/folder_swap.h"
 #include "install/messages.h"
 #include "install/worker.h"
 #include "system/install_log.h"
@@ -47,6 +48,11 @@ void DrawTextIn(HDC dc, const std::wstring& text, RECT box, UINT flags) {
 std::wstring StepText(LPARAM index) {
   if (index < 0 || index >= UiText::kStepNameCount) return std::wstring();
   return UiText::StepName(static_cast<int>(index));
+}
+
+void WriteLogHeader() {
+  InstallLog::Write("Version: IE_9.5.9.1");
+  InstallLog::Write("用户点击安装，安装开始...");
 }
 
 bool InRect(const RECT& rect, POINT point) { return PtInRect(&rect, point) != FALSE; }
@@ -264,12 +270,25 @@ void TMorvantisDlg::StartInstall() {
       ShowMessageBoxW(hwnd, UiText::ReinstallWarning(), UiText::WarningTitle(), MB_OKCANCEL) != IDOK) {
     return;
   }
+  // Links, a file in the folder's place and an interrupted swap are settled before
+  // anything is created; a link stops the installation with nothing touched.
+  const SwapFolders folders = CurrentSwapFolders();
+  const std::string refusal = PrepareInstallFolders(folders);
+  if (!refusal.empty()) {
+    if (LogFolderIsSafe(folders)) {
+      InstallLog::Open(context.logDir.c_str());
+      WriteLogHeader();
+      InstallLog::Write(refusal.c_str());
+      InstallLog::Write(kSwapFailureLine);
+    }
+    ShowFailure(kSwapFailureStep);
+    return;
+  }
   ShellDeletePath(context.tempDir.c_str());
   CreatePathFolders((context.tempDir + "\\").c_str());
   InstallLog::Open(context.logDir.c_str());
   UpdateWindow(hwnd);
-  InstallLog::Write("Version: IE_9.5.9.1");
-  InstallLog::Write("用户点击安装，安装开始...");
+  WriteLogHeader();
 
   if (!FetchManifest()) {
     ShowFailure(kManifestStep);
