@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -86,7 +85,8 @@ bool IClient::DownloadObject(const char* key, const char* localPath) {
     return false;
   }
   // Refused before a byte is written when the staging volume cannot hold the object.
-  if (!EnsureFreeSpace(localPath, static_cast<uint64_t>(std::max<int64_t>(0, meta.result().ContentLength())))) return false;
+  const int64_t length = meta.result().ContentLength();  // -1 when the store did not say
+  if (!EnsureFreeSpace(localPath, length > 0 ? static_cast<uint64_t>(length) : 0)) return false;
   oss::GetObjectRequest request(bucket, storeKey);
   const std::wstring widePath = GbkToWide(localPath, 2048);
   request.setResponseStreamFactory([widePath]() {
