@@ -6,6 +6,7 @@
 #include "app/context.h"
 #include "app/modal_loop.h"
 #include "app/unattended.h"
+#include "install/folder_swap.h"
 #include "system/install_log.h"
 #include "system/session.h"
 #include "ui/dialog.h"
@@ -64,7 +65,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ReleaseSharedDrawingObjects();
     dialog.progressBar.reset();
     InstallLog::Close();
-    if (dialog.page == PageFailed) ShellDeletePath(InstallerContext::Instance().tempDir.c_str());
+    // Never through a link: the shell's removal would empty what it points to.
+    const std::string& staging = InstallerContext::Instance().tempDir;
+    if (dialog.page == PageFailed && FindLinkInTree(staging).empty()) ShellDeletePath(staging.c_str());
   }
   InstallLog::CloseCopy();
   return 0;

@@ -4,6 +4,7 @@
 
 #include "app/context.h"
 #include "install/client.h"
+#include "install/folder_swap.h"
 #include "install/messages.h"
 #include "system/install_lock.h"
 #include "system/install_log.h"
@@ -63,6 +64,7 @@ int RunUnattended(const CommandLine& commandLine) {
         exitCode = kExitAnotherInstallation;
         break;
       case InstallStart::Declined:
+      case InstallStart::Refused:
       case InstallStart::Failed:
         break;
     }
@@ -74,7 +76,9 @@ int RunUnattended(const CommandLine& commandLine) {
   } else if (lock.Held()) {
     // As the window's exit after its failure page; the staging folder is only ours to
     // remove while the lock is.
-    ShellDeletePath(InstallerContext::Instance().tempDir.c_str());
+    // Never through a link: the shell's removal would empty what it points to.
+    const std::string& staging = InstallerContext::Instance().tempDir;
+    if (FindLinkInTree(staging).empty()) ShellDeletePath(staging.c_str());
   }
   dialogWindow = nullptr;
   DestroyWindow(listener);

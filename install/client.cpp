@@ -12,6 +12,7 @@
 #include "install/credentials.h"
 #include "install/messages.h"
 #include "oss/oss_client.h"
+#include "system/free_space.h"
 #include "system/install_log.h"
 #include "system/session.h"
 #include "system/text.h"
@@ -77,10 +78,15 @@ bool IClient::FetchManifest() {
 
 bool IClient::DownloadObject(const char* key, const char* localPath) {
   const std::string storeKey = GbkToUtf8(key);
-  if (!client || !client->DoesObjectExist(bucket, storeKey)) {
+  const oss::HeadObjectOutcome meta =
+      client ? client->GetObjectMeta(bucket, storeKey) : oss::HeadObjectOutcome(oss::OssError("NotConnected", ""));
+  if (!meta.isSuccess()) {
     InstallLog::Write((std::string(key) + ",文件不存在").c_str());
     return false;
   }
+  // Refused before a byte is written when the staging volume cannot hold the object.
+  const int64_t length = meta.result().ContentLength();  // -1 when the store did not say
+  if (!EnsureFreeSpace(localPath, length > 0 ? static_cast<uint64_t>(length) : 0)) return false;
   oss::GetObjectRequest request(bucket, storeKey);
   const std::wstring widePath = GbkToWide(localPath, 2048);
   request.setResponseStreamFactory([widePath]() {

@@ -1,17 +1,15 @@
 #include "install/worker.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "app/context.h"
+#include "install/folder_swap.h"
 #include "install/messages.h"
 #include "system/install_log.h"
-#include "system/scoped.h"
 #include "system/session.h"
 #include "system/shell_registration.h"
 #include "system/text.h"
@@ -30,7 +28,6 @@ enum Step : int {
   kStepUnpackConfig = 8,
   kStepUnpackRuntime = 9,
   kStepUnpackQuant = 10,
-  kStepFilesInUse = 11,
   kStepCleanStaging = 12,
   kStepSaveVersion = 13,
   kStepRemoveOld = 14,
@@ -49,113 +46,6 @@ unsigned Fail(int step, const char* failureLine) {
 void AddPercent(IClient& client, int points) {
   client.overallPercent = std::min(100, client.overallPercent + points);
   PostInstallMessage(WM_INSTALL_PROGRESS, client.overallPercent);
-}
-
-// The names of a folder's entries, "." and ".." aside.
-std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  return names;
-}
-
-// Removes everything in the old installation folder but the log folder the running
-// install writes to: deleting the folder as a whole stops at the open log file and
-// would leave files of the old version behind.
-void RemoveOldInstallation(const std::string& installDir, const std::string& logDir) {
-  std::string keep;
-  if (logDir.size() > installDir.size() + 1 && logDir.compare(0, installDir.size() + 1, installDir + "\\") == 0) {
-    keep = logDir.substr(installDir.size() + 1);
-  }
-  const std::wstring folder = GbkToWide(installDir, 2048);
-  const std::wstring keepWide = GbkToWide(keep, 1024);
-  for (const std::wstring& name : FolderEntries(folder)) {
-    if (!keepWide.empty() && lstrcmpiW(name.c_str(), keepWide.c_str()) == 0) continue;
-    std::wstring list = folder + L"\\" + name;
-    list.push_back(L'\0');
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = list.c_str();
-    // No dialog may interrupt an unattended step; what stays is overwritten by the copy.
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    SHFileOperationW(&operation);
-  }
-}
-
-// Copies the staging tree onto the installation folder with the system's XCOPY; true
-// only when the copy started and reported no error.
-bool CopyStagingTree(const std::string& stagingDir, const std::string& installDir) {
-  const std::string commandLine =
-      FormatBounded(1024, "cmd.exe /c XCOPY \"%s\" \"%s\\\" /S /E /Y /C", stagingDir.c_str(), installDir.c_str());
-  std::wstring wide = GbkToWide(commandLine, 2048);
-  std::vector<wchar_t> mutableCommand(wide.begin(), wide.end());
-  mutableCommand.push_back(L'\0');
-  // A hidden copy has nobody to answer a question: it reads the null device.
-  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  ScopedFileHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                   OPEN_EXISTING, 0, nullptr));
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  if (nul) {
-    startup.dwFlags |= STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.Get();
-  }
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, nul ? TRUE : FALSE, IDLE_PRIORITY_CLASS, nullptr,
-                      nullptr, &startup, &process)) {
-    return false;
-  }
-  ScopedHandle processHandle(process.hProcess);
-  ScopedHandle threadHandle(process.hThread);
-  WaitForSingleObject(processHandle.Get(), INFINITE);
-  DWORD exitCode = 1;
-  if (!GetExitCodeProcess(processHandle.Get(), &exitCode)) return false;
-  return exitCode == 0;
-}
-
-// Moves each entry at the top of the staging folder into the installation folder; true
-// when none is left behind. Entries on the same volume move without copying a byte.
-bool MoveStagingEntries(const std::wstring& staging, const std::wstring& target) {
-  const std::vector<std::wstring> names = FolderEntries(staging);
-  // A staged release always holds its version record: nothing listed is a failure.
-  bool allMoved = !names.empty();
-  for (const std::wstring& name : names) {
-    if (!MoveFileExW((staging + L"\\" + name).c_str(), (target + L"\\" + name).c_str(), 0)) allMoved = false;
-  }
-  return allMoved;
-}
-
-// Puts the staged release in place: a rename of the whole folder, else a move of its
-// entries, else XCOPY of what is left. *stagingLeft tells whether the staging folder
-// still exists and is to be removed.
-bool MoveStagingIntoPlace(const std::string& stagingDir, const std::string& installDir, bool* stagingLeft) {
-  *stagingLeft = false;
-  const std::wstring staging = GbkToWide(stagingDir, 2048);
-  const std::wstring target = GbkToWide(installDir, 2048);
-  if (_wrename(staging.c_str(), target.c_str()) == 0) return true;
-  *stagingLeft = true;
-  // XCOPY asks whether the target is a file or a folder when no folder is there; make
-  // sure one is, so that it never has a question to ask.
-  DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    CreatePathFolders((installDir + "\\").c_str());
-    attributes = GetFileAttributesW(target.c_str());
-  }
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  // The open log keeps the installation folder in place, so the rename fails on every
-  // run; moving the entries does the copy's work at once and leaves an empty folder to
-  // remove instead of thousands of files.
-  if (MoveStagingEntries(staging, target)) return true;
-  // Another volume, or an entry already there: copy what could not be moved.
-  return CopyStagingTree(stagingDir, installDir);
 }
 
 void WriteTerminalSettings(const InstallerContext& context) {
@@ -258,19 +148,21 @@ unsigned __stdcall InstallWorker(void* argument) {
 
   InstallLog::Write("删除源文件");
   PostInstallMessage(WM_INSTALL_STEP, kStepRemoveOld);
-  RemoveOldInstallation(context.installDir, context.logDir);
+  // The old installation only moves aside here; it is removed once the new one is in
+  // place and checked, and comes back on any failure before that.
+  FolderSwap swap(CurrentSwapFolders());
+  if (!swap.MoveOldAside()) return Fail(kSwapFailureStep, kSwapFailureLine);
   AddPercent(client, 5);
   Sleep(kPauseMs);
 
   InstallLog::Write("复制新版本数据到原目录");
-  bool stagingLeft = false;
-  if (!MoveStagingIntoPlace(staging, context.installDir, &stagingLeft)) {
-    // The tree in place may be incomplete: say so instead of reporting success. The
-    // staging folder stays for the exit clean-up; running the installer again repairs it.
-    return Fail(kStepFilesInUse, "安装失败：文件被占用");
+  if (!swap.PlaceStaged()) {
+    // The old installation is back; the staging folder stays for the clean-up at exit.
+    return Fail(kSwapFailureStep, kSwapFailureLine);
   }
   AddPercent(client, 4);
-  if (stagingLeft) ShellDeletePath(staging.c_str());
+  // Emptied by the moves, or still full after a copy to another volume.
+  if (GetFileAttributesW(GbkToWide(staging, 2048).c_str()) != INVALID_FILE_ATTRIBUTES) ShellDeletePath(staging.c_str());
 
   RegisterUninstallEntry();
   RegisterUrlProtocol();

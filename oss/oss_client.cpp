@@ -433,7 +433,11 @@ OssClient::OssClient(const std::string& endpoint, const std::string& accessKeyId
 OssClient::~OssClient() = default;
 
 bool OssClient::DoesObjectExist(const std::string& bucket, const std::string& key) const {
-  return impl_->Head(bucket, key, "objectMeta").isSuccess();
+  return GetObjectMeta(bucket, key).isSuccess();
+}
+
+HeadObjectOutcome OssClient::GetObjectMeta(const std::string& bucket, const std::string& key) const {
+  return impl_->Head(bucket, key, "objectMeta");
 }
 
 HeadObjectOutcome OssClient::HeadObject(const std::string& bucket, const std::string& key) const {

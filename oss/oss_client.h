@@ -138,6 +138,8 @@ class OssClient {
 
   // HEAD of the object's metadata; any failure reads as "does not exist".
   bool DoesObjectExist(const std::string& bucket, const std::string& key) const;
+  // The same request, with the metadata it answered (the object's length among them).
+  HeadObjectOutcome GetObjectMeta(const std::string& bucket, const std::string& key) const;
   HeadObjectOutcome HeadObject(const std::string& bucket, const std::string& key) const;
   GetObjectOutcome GetObject(const GetObjectRequest& request) const;
 

@@ -6,10 +6,12 @@
 #include "system/text.h"
 
 namespace {
-// The path itself when it exists, else the nearest existing folder above it.
+// The path itself when it is a folder, else the nearest existing folder above it (a file
+// about to be overwritten is asked about through its folder).
 std::wstring NearestExistingFolder(std::wstring path) {
   while (!path.empty()) {
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return path;
     const size_t cut = path.find_last_of(L"\\/");
     if (cut == std::wstring::npos) break;
     path.resize(cut);

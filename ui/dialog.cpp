@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "app/context.h"
+#include "install/folder_swap.h"
 #include "install/messages.h"
 #include "install/worker.h"
 #include "system/install_log.h"
@@ -47,6 +48,11 @@ void DrawTextIn(HDC dc, const std::wstring& text, RECT box, UINT flags) {
 std::wstring StepText(LPARAM index) {
   if (index < 0 || index >= UiText::kStepNameCount) return std::wstring();
   return UiText::StepName(static_cast<int>(index));
+}
+
+void WriteLogHeader() {
+  InstallLog::Write("Version: IE_9.5.9.1");
+  InstallLog::Write("用户点击安装，安装开始...");
 }
 
 bool InRect(const RECT& rect, POINT point) { return PtInRect(&rect, point) != FALSE; }
@@ -271,12 +277,24 @@ InstallStart BeginInstallation(IClient& client, InstallLock& lock, const Install
     lock.Release();
     return InstallStart::Declined;
   }
+  // Links, a file in the folder's place and an interrupted swap are settled before
+  // anything is created; a link stops the installation with nothing touched.
+  const SwapFolders folders = CurrentSwapFolders();
+  const std::string refusal = PrepareInstallFolders(folders);
+  if (!refusal.empty()) {
+    if (LogFolderIsSafe(folders)) {
+      InstallLog::Open(context.logDir.c_str());
+      WriteLogHeader();
+      InstallLog::Write(refusal.c_str());
+      InstallLog::Write(kSwapFailureLine);
+    }
+    return InstallStart::Refused;
+  }
   ShellDeletePath(context.tempDir.c_str());
   if (!CreatePathFolders((context.tempDir + "\\").c_str()) && options.stopWhenFolderFails) return InstallStart::Failed;
   if (!InstallLog::Open(context.logDir.c_str()) && options.stopWhenFolderFails) return InstallStart::Failed;
   if (options.beforeManifest) options.beforeManifest();
-  InstallLog::Write("Version: IE_9.5.9.1");
-  InstallLog::Write("用户点击安装，安装开始...");
+  WriteLogHeader();
 
   if (!client.FetchManifest()) {
     InstallLog::Close();
@@ -306,6 +324,9 @@ void TMorvantisDlg::StartInstall() {
       return;
     case InstallStart::Failed:
       ShowFailure(kManifestStep);
+      return;
+    case InstallStart::Refused:
+      ShowFailure(kSwapFailureStep);
       return;
     case InstallStart::Started:
       break;

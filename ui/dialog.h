@@ -21,6 +21,7 @@ enum class InstallStart {
   Started,   // the worker runs; its messages tell the rest
   Busy,      // another copy of the installer is installing: nothing was done
   Declined,  // the reinstall warning was not confirmed: only the running terminal was ended
+  Refused,   // a link on the installation's paths: nothing was touched; the log (when safe) names it
   Failed,    // the manifest, the worker's start or (when asked to stop there) a folder failed; the log is closed
 };
 

@@ -9,6 +9,7 @@
 #include "install/client.h"
 #include "install/messages.h"
 #include "system/install_log.h"
+#include "support/file_system_fixtures.h"
 #include "support/sample_release.h"
 #include "support/shell_support.h"
 #include "support/store_local_store.h"
@@ -168,6 +169,21 @@ TEST_F(ClientStoreTest, MissingKeyIsLoggedWithoutAGetOrACountedTransfer) {
   EXPECT_EQ(store.Requests("HEAD", key).size(), 1u);
   EXPECT_FALSE(FileExists(staging / "none.zip"));
   EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
+}
+
+TEST_F(ClientStoreTest, DownloadTheStagingVolumeCannotHoldIsRefusedBeforeAnyByte) {
+  SecondVolume small(128 * 1024);
+  if (!small.Ready()) GTEST_SKIP() << small.WhyNot();
+  const std::string key = kPrefix + "/base.zip";
+  store.PutObject(key, std::string(512 * 1024, 'z'));
+  const std::string target = small / "staging\\base.zip";
+  EXPECT_FALSE(client.DownloadObject(key.c_str(), target.c_str()));
+  EXPECT_TRUE(store.Requests("GET", key).empty());
+  EXPECT_FALSE(FileExists(target));
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("磁盘空间不足：需要 524288 字节，可用 ", 0), 0u) << log[0];
+  EXPECT_NE(log[0].find(target), std::string::npos) << log[0];
 }
 
 TEST_F(ClientStoreTest, FailedDownloadIsCountedAndLoggedWithTheStoresRequestId) {

@@ -9,8 +9,12 @@
 #include "app/context.h"
 #include "install/client.h"
 #include "install/messages.h"
+#include "install/folder_swap.h"
 #include "install/worker.h"
+#include "support/file_holder.h"
+#include "support/file_system_fixtures.h"
 #include "support/sample_release.h"
+#include "support/shell_support.h"
 #include "support/store_local_store.h"
 #include "support/test_support.h"
 #include "system/install_log.h"
@@ -199,19 +203,52 @@ TEST_F(WorkerRun, CorruptRuntimePackageFailsWithStep9) {
   EXPECT_FALSE(FileExists(context.installDir + "\\update.ini"));
 }
 
-TEST_F(WorkerRun, CopyThatCannotPutTheTreeInPlaceFailsWithStep11) {
+TEST_F(WorkerRun, FileInTheWayOfTheInstallationFolderFailsWithStep11AndStays) {
   ASSERT_TRUE(Release(false, false));
   InstallerContext& context = InstallerContext::Instance();
-  // A file where the installation folder should be: neither the rename nor XCOPY can
-  // put the tree there.
+  // A file where the installation folder should be (the window removes it before the
+  // worker runs; the worker alone must not touch it).
   context.logDir = root / "logs";
   WriteFileBytes(context.installDir, "a file in the way");
   EXPECT_EQ(Install(), 0u);
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(11)));
   EXPECT_EQ(Values(WM_INSTALL_DONE).size(), 0u);
   EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装失败：文件被占用");
+  EXPECT_EQ(ReadFileBytes(context.installDir), "a file in the way");
   // The staged release stays for the clean-up at exit.
   EXPECT_TRUE(FileExists(context.tempDir + "\\update.ini"));
+}
+
+TEST_F(WorkerRun, FileHeldInTheOldInstallationFailsWithStep11LosesNothingAndRegistersNothing) {
+  ASSERT_TRUE(Release(false, false));
+  const InstallerContext& context = InstallerContext::Instance();
+  EnsureUninstallParentKeys();
+  const std::string entryKey = std::string(kUninstallParent64) + "\\Morvantis_602731v9.5";
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE, entryKey);
+  WriteFileBytes(context.installDir + "\\update.ini", "old record");
+  WriteFileBytes(context.installDir + "\\morvantis v9.5.exe", "the old terminal");
+  WriteFileBytes(context.installDir + "\\notes\\mine.txt", "the user's own file");
+  const std::vector<std::string> before = ListFilesRecursive(context.installDir);
+  FileHolder holder(context.installDir + "\\morvantis v9.5.exe");
+  ASSERT_TRUE(holder.Holding());
+  EXPECT_EQ(Install(), 0u);
+  holder.Release();
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(11)));
+  std::vector<std::string> after = ListFilesRecursive(context.installDir);
+  after.erase(std::remove_if(after.begin(), after.end(), [](const std::string& p) { return p.rfind("morvantislog\\", 0) == 0; }),
+              after.end());
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\update.ini"), "old record");
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantis v9.5.exe"), "the old terminal");
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\notes\\mine.txt"), "the user's own file");
+  EXPECT_FALSE(FolderExists(AsideFolder(context.installDir)));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, entryKey));
+  const std::vector<std::string> lines = InstallLogLines(context.logDir);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "URL Schemes: Start"), 0);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "移动失败：" + context.installDir + "\\morvantis v9.5.exe (错误码 32)");
+  EXPECT_EQ(lines[lines.size() - 2], "原安装目录已恢复");
+  EXPECT_EQ(lines.back(), "安装失败：文件被占用");
 }
 
 TEST_F(WorkerRun, EntryThatCannotBeMovedIntoPlaceIsCopiedAndMerged) {
@@ -239,4 +276,76 @@ TEST_F(WorkerRun, CleanStagingRemovesOnlyTheDownloadedArchives) {
   CleanStaging(client);
   EXPECT_EQ(ListFilesRecursive(context.tempDir), (std::vector<std::string>{"config\\morvantis.Default.pub", "unpacked.dll"}));
   ShellDeletePath(context.tempDir.c_str());
+}
+
+namespace {
+// The headless driver (the window's own steps, then the worker) started as its own
+// process, the way a user starts the installer from a download folder.
+class DriverRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(store.Start());
+    SampleReleaseOptions options;
+    options.quant = false;
+    options.stock = false;
+    ASSERT_TRUE(BuildSampleRelease(store.RootWindows(), options));
+  }
+  // Runs the driver from `folder` with `current` as its current folder; its exit code.
+  DWORD RunFrom(const std::string& folder, const std::string& current, const std::string& chosenRoot) {
+    const std::string installer = folder + "\\MorvantisSetup.exe";
+    CopyFileW(GbkToWide(BinaryPath("test-programs\\install_driver.exe")).c_str(), GbkToWide(installer).c_str(), FALSE);
+    ProcessResult result = RunProcess(L"\"" + GbkToWide(installer) + L"\" --root \"" + GbkToWide(chosenRoot) +
+                                          L"\" --endpoint " + GbkToWide(store.Endpoint()),
+                                      {}, 300000, GbkToWide(current));
+    return result.started && !result.timedOut ? result.exitCode : 255;
+  }
+  std::vector<std::string> InstalledFiles(const std::string& installDir) {
+    std::vector<std::string> files = ListFilesRecursive(installDir);
+    files.erase(std::remove_if(files.begin(), files.end(),
+                               [](const std::string& p) { return p.rfind("morvantislog\\", 0) == 0 || p == "update.ini"; }),
+                files.end());
+    return files;
+  }
+
+  LocalStore store;
+  ScratchFolder scratch{"driver"};
+};
+
+// A command shell and a copy program planted beside the installer and in its current
+// folder: found first by any search, they leave a marker when started.
+void PlantShells(const std::string& folder) {
+  const std::wstring marker = GbkToWide(BinaryPath("test-programs\\planted_marker.exe"));
+  for (const char* name : {"cmd.exe", "xcopy.exe"}) CopyFileW(marker.c_str(), GbkToWide(folder + "\\" + name).c_str(), FALSE);
+  WriteFileBytes(folder + "\\XCOPY.bat", "@echo ran> \"%~dp0XCOPY.bat.ran\"\r\n");
+}
+}  // namespace
+
+TEST_F(DriverRun, AnotherVolumeAndAShellLikeFolderNameGetTheReleaseWithoutAnyShell) {
+  SecondVolume volume;
+  if (!volume.Ready()) GTEST_SKIP() << volume.WhyNot();
+  const std::string downloads = scratch / "Downloads";
+  const std::string current = scratch / "current";
+  PlantShells(downloads);
+  PlantShells(current);
+  const std::string chosen = volume / "a %USERNAME% & b ^ c's %CMDCMDLINE%";
+  CreateDirectoryW(GbkToWide(chosen).c_str(), nullptr);
+  const std::string installDir = chosen + "\\MOrvantis602731v9.5";
+  WriteFileBytes(installDir + "\\mine.txt", "the user's own file, gone with the old version");
+  EXPECT_EQ(RunFrom(downloads, current, chosen), 0u);
+  EXPECT_EQ(InstalledFiles(installDir), ExpectedInstalledTree(store.RootWindows()));
+  EXPECT_TRUE(FileExists(installDir + "\\update.ini"));
+  EXPECT_FALSE(FolderExists(AsideFolder(installDir)));
+  for (const std::string& folder : {downloads, current}) {
+    for (const char* marker : {"cmd.exe.ran", "xcopy.exe.ran", "XCOPY.bat.ran"}) {
+      EXPECT_FALSE(FileExists(folder + "\\" + marker)) << folder << "\\" << marker;
+    }
+  }
+}
+
+TEST_F(DriverRun, FileWhereTheInstallationFolderBelongsIsReplacedByTheInstallation) {
+  const std::string installDir = scratch / "MOrvantis602731v9.5";
+  WriteFileBytes(installDir, "a stray file");
+  EXPECT_EQ(RunFrom(scratch.Path(), scratch.Path(), scratch.Path()), 0u);
+  ASSERT_TRUE(FolderExists(installDir));
+  EXPECT_EQ(InstalledFiles(installDir), ExpectedInstalledTree(store.RootWindows()));
 }

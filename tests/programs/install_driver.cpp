@@ -1,8 +1,8 @@
 // Runs a whole installation without the window, as the dialog would drive it: ends a
 // running terminal, makes the staging folder anew, opens the log with its header, fetches
 // the manifest, then runs the install worker on its own thread and prints every message
-// it posts. Exit code 0 after WM_INSTALL_DONE, 1 after WM_INSTALL_FAILED, 2 when the
-// manifest could not be fetched.
+// it posts. Exit code 0 after WM_INSTALL_DONE, 1 after WM_INSTALL_FAILED or a refused
+// installation folder, 2 when the manifest could not be fetched.
 //   install_driver.exe [--root CHOSEN_PARENT_FOLDER] [--endpoint HOST:PORT]
 #include <windows.h>
 #include <process.h>
@@ -12,6 +12,7 @@
 
 #include "app/context.h"
 #include "install/client.h"
+#include "install/folder_swap.h"
 #include "install/messages.h"
 #include "install/worker.h"
 #include "system/install_log.h"
@@ -43,6 +44,18 @@ int wmain(int argc, wchar_t** argv) {
   client.ConnectStore();
 
   TerminateRunningInstance(GbkToWide(kTerminalExeName, 101).c_str());
+  const SwapFolders folders = CurrentSwapFolders();
+  const std::string refusal = PrepareInstallFolders(folders);
+  if (!refusal.empty()) {
+    if (LogFolderIsSafe(folders)) {
+      InstallLog::Open(context.logDir.c_str());
+      InstallLog::Write(refusal.c_str());
+      InstallLog::Write(kSwapFailureLine);
+      InstallLog::Close();
+    }
+    printf("failed: %s%s\n", WideToGbk(UiText::StepName(kSwapFailureStep)).c_str(), WideToGbk(UiText::MainText(6)).c_str());
+    return 1;
+  }
   ShellDeletePath(context.tempDir.c_str());
   CreatePathFolders((context.tempDir + "\\").c_str());
   InstallLog::Open(context.logDir.c_str());

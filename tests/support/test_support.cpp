@@ -174,13 +174,11 @@ std::string WindowsToUnixPath(const std::string& windowsPath) {
   return path;
 }
 
-namespace {
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
-}  // namespace
 
 ProcessResult RunShellScript(const std::string& script, DWORD timeoutMs) {
   ScratchFolder folder("script");

@@ -66,5 +66,7 @@ ProcessResult RunWindowsProgramWithLang(const std::string& lang, const std::stri
                                         const std::vector<std::string>& arguments, DWORD timeoutMs = 60000);
 // A Windows path (Z:\...) as a Linux path, for scripts.
 std::string WindowsToUnixPath(const std::string& windowsPath);
+// text in single quotes for /bin/sh.
+std::string ShellQuote(const std::string& text);
 
 }  // namespace testing_support

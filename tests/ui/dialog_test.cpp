@@ -8,6 +8,8 @@
 
 #include "app/context.h"
 #include "install/messages.h"
+#include "support/file_system_fixtures.h"
+#include "support/store_local_store.h"
 #include "support/test_support.h"
 #include "system/install_lock.h"
 #include "system/install_log.h"
@@ -191,6 +193,37 @@ TEST_F(DialogTest, MissingManifestShowsTheFailurePageAndClosesTheLog) {
   ClickAt(488, 12);
   EXPECT_FALSE(dialog.running);
   EXPECT_EQ(dialog.hwnd, nullptr);
+}
+
+TEST_F(DialogTest, LinkedInstallationOrStagingFolderStopsWithNothingTouched) {
+  InstallerContext& context = InstallerContext::Instance();
+  ScratchFolder elsewhere("dialog-link-target");
+  ASSERT_TRUE(WriteFileBytes(elsewhere / "precious.txt", "not the installer's"));
+  boxAnswer = IDOK;
+  const std::wstring failure = std::wstring(UiText::StepName(11)) + UiText::MainText(6);
+
+  // The installation folder is a link: its log folder would be behind it, so no log.
+  ASSERT_TRUE(MakeSymbolicLink(elsewhere.Path(), context.installDir));
+  ClickAt(250, 220);
+  EXPECT_EQ(boxes.size(), 1u);  // the reinstall warning came first
+  EXPECT_EQ(dialog.page, PageFailed);
+  EXPECT_EQ(dialog.statusText, failure);
+  EXPECT_EQ(ListFilesRecursive(elsewhere.Path()), std::vector<std::string>{"precious.txt"});
+  EXPECT_FALSE(FolderExists(context.tempDir));
+  RemoveSymbolicLink(context.installDir);
+
+  // The staging folder is a link: the log opens and names it.
+  dialog.page = PageStart;
+  ASSERT_TRUE(MakeSymbolicLink(elsewhere.Path(), context.tempDir));
+  ClickAt(250, 220);
+  EXPECT_EQ(dialog.page, PageFailed);
+  EXPECT_EQ(dialog.statusText, failure);
+  EXPECT_FALSE(InstallLog::IsOpen());
+  EXPECT_EQ(InstallLogLines(context.logDir),
+            (std::vector<std::string>{"Version: IE_9.5.9.1", "用户点击安装，安装开始...",
+                                      "发现链接，安装未做任何改动：" + context.tempDir, "安装失败：文件被占用"}));
+  EXPECT_EQ(ListFilesRecursive(elsewhere.Path()), std::vector<std::string>{"precious.txt"});
+  RemoveSymbolicLink(context.tempDir);
 }
 
 TEST_F(DialogTest, WorkerMessagesDriveTheProgressPage) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "support/file_holder.h"
 #include "support/test_support.h"
 #include "system/scoped.h"
 #include "system/text.h"
@@ -15,42 +16,6 @@ using unzip_testing::ExpectedPrompt;
 using unzip_testing::PromptRecorder;
 
 namespace {
-
-// Another process that holds target\held.txt open until Release().
-class FileHolder {
- public:
-  explicit FileHolder(const std::string& path) {
-    std::wstring suffix = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter_++);
-    std::wstring readyName = L"mvt-unzip-ready-" + suffix;
-    std::wstring releaseName = L"mvt-unzip-release-" + suffix;
-    ready_.Reset(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
-    release_.Reset(CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str()));
-    std::wstring command = L"\"" + GbkToWide(BinaryPath("test-programs/unzip_hold_file.exe")) + L"\" \"" +
-                           GbkToWide(path, 4096) + L"\" " + readyName + L" " + releaseName;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return;
-    CloseHandle(info.hThread);
-    process_.Reset(info.hProcess);
-    HANDLE waits[] = {ready_.Get(), process_.Get()};
-    holding_ = WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-  }
-  ~FileHolder() { Release(); }
-  bool Holding() const { return holding_; }
-  // Lets go of the file and waits until the process has ended.
-  void Release() {
-    if (!process_) return;
-    SetEvent(release_.Get());
-    WaitForSingleObject(process_.Get(), 30000);
-    process_.Reset();
-  }
-
- private:
-  static inline int counter_ = 0;
-  ScopedHandle ready_, release_, process_;
-  bool holding_ = false;
-};
 
 class InUse : public ::testing::Test {
  protected:
