@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <io.h>
 
 #include "app/context.h"
@@ -83,10 +82,7 @@ bool IClient::DownloadObject(const char* key, const char* localPath) {
   }
   oss::GetObjectRequest request(bucket, storeKey);
   const std::wstring widePath = GbkToWide(localPath, 2048);
-  request.setResponseStreamFactory([widePath]() {
-    return std::make_shared<std::fstream>(widePath.c_str(),
-                                          std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-  });
+  request.setResponseStreamFactory([widePath]() { return std::make_shared<oss::FileStream>(widePath.c_str()); });
   request.setTransferProgress({&IClient::OnTransferProgress, this});
   CreatePathFolders(localPath);
   oss::GetObjectOutcome outcome = client->GetObject(request);

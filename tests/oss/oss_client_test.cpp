@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <string>
 #include <string>
 #include <vector>
 
@@ -26,7 +26,7 @@ std::string Pattern(size_t size) {
 }
 
 struct Download {
-  std::shared_ptr<std::stringstream> stream;
+  std::shared_ptr<oss::MemoryStream> stream;
   int streamsMade = 0;
   std::vector<int64_t> transferred;
   int64_t total = -2;
@@ -57,7 +57,7 @@ class OssClientTest : public ::testing::Test {
     oss::GetObjectRequest request(kBucket, key);
     request.setResponseStreamFactory([&download]() {
       ++download.streamsMade;
-      download.stream = std::make_shared<std::stringstream>();
+      download.stream = std::make_shared<oss::MemoryStream>();
       return download.stream;
     });
     request.setTransferProgress({&Record, &download});
