@@ -103,9 +103,8 @@ def reader_verdict(helper, key, data, scratch):
     target = os.path.join(scratch, "unpacked")
     with open(archive, "wb") as f:
         f.write(data)
-    env = dict(os.environ)
     result = subprocess.run([os.path.join(TOOLS, "wine-run"), helper, "Z:" + archive.replace("/", "\\"),
-                             "Z:" + target.replace("/", "\\")], capture_output=True, env=env)
+                             "Z:" + target.replace("/", "\\")], capture_output=True)
     output = result.stdout.decode("gbk", "replace").splitlines()
     if result.returncode == 0 and "accepted" in output:
         return None
