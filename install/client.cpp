@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <io.h>
 
 #include "app/context.h"
@@ -89,10 +88,7 @@ bool IClient::DownloadObject(const char* key, const char* localPath) {
   if (!EnsureFreeSpace(localPath, length > 0 ? static_cast<uint64_t>(length) : 0)) return false;
   oss::GetObjectRequest request(bucket, storeKey);
   const std::wstring widePath = GbkToWide(localPath, 2048);
-  request.setResponseStreamFactory([widePath]() {
-    return std::make_shared<std::fstream>(widePath.c_str(),
-                                          std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-  });
+  request.setResponseStreamFactory([widePath]() { return std::make_shared<oss::FileStream>(widePath.c_str()); });
   request.setTransferProgress({&IClient::OnTransferProgress, this});
   CreatePathFolders(localPath);
   oss::GetObjectOutcome outcome = client->GetObject(request);

@@ -1,6 +1,6 @@
 #include "oss/crc64.h"
 
-#include <array>
+#include <memory>
 
 namespace oss {
 namespace {
@@ -9,21 +9,28 @@ constexpr uint64_t kPolynomial = 0xC96C5795D7870F42ULL;
 // Eight tables let the loop take a whole 64-bit word at a time: the checksum must keep
 // up with a download on loopback.
 struct Tables {
-  std::array<std::array<uint64_t, 256>, 8> t{};
-  Tables() {
-    for (unsigned n = 0; n < 256; ++n) {
-      uint64_t crc = n;
-      for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ kPolynomial : crc >> 1;
-      t[0][n] = crc;
-    }
-    for (unsigned n = 0; n < 256; ++n) {
-      for (int k = 1; k < 8; ++k) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
-    }
-  }
+  uint64_t t[8][256];
 };
-const Tables& TheTables() {
-  static const Tables tables;
+
+// Made at first use on the heap: a table the compiler computed, or a zeroed static one,
+// would add 16 KB to the download.
+std::unique_ptr<Tables> MakeTables() {
+  auto tables = std::make_unique<Tables>();
+  auto& t = tables->t;
+  for (unsigned n = 0; n < 256; ++n) {
+    uint64_t crc = n;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ kPolynomial : crc >> 1;
+    t[0][n] = crc;
+  }
+  for (unsigned n = 0; n < 256; ++n) {
+    for (int k = 1; k < 8; ++k) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
+  }
   return tables;
+}
+
+const Tables& TheTables() {
+  static const std::unique_ptr<Tables> tables = MakeTables();
+  return *tables;
 }
 }  // namespace
 

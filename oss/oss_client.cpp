@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
-#include <sstream>
 #include <vector>
 
 #include "oss/crc64.h"
@@ -202,7 +201,35 @@ struct Exchange {
 };
 
 bool IsRetryableStatus(int status) { return status >= 500 && status <= 599; }
+
+std::string StreamFailure(const BodyStream* stream) {
+  std::string text = "the response stream cannot be written";
+  if (stream && stream->error() != 0) text += " (error " + std::to_string(stream->error()) + ")";
+  return text;
+}
 }  // namespace
+
+FileStream::FileStream(const wchar_t* path)
+    : file_(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+  if (file_ == INVALID_HANDLE_VALUE) error_ = GetLastError();
+}
+
+FileStream::~FileStream() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+}
+
+bool FileStream::write(const char* data, size_t size) {
+  while (good() && size > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30)), done = 0;
+    if (!WriteFile(file_, data, chunk, &done, nullptr)) {
+      error_ = GetLastError();
+      break;
+    }
+    data += done;
+    size -= done;
+  }
+  return good();
+}
 
 bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
@@ -317,7 +344,7 @@ struct OssClient::Impl {
 GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
   const IOStreamFactory& factory = request.ResponseStreamFactory();
   const TransferProgress& progress = request.Progress();
-  std::shared_ptr<std::iostream> stream;
+  std::shared_ptr<BodyStream> stream;
   ObjectMetaData metaData;
   int64_t written = 0;  // bytes of the body already in the stream
   int64_t total = -1;
@@ -326,7 +353,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
 
   auto startOver = [&]() -> bool {
     stream.reset();  // a fresh stream is an empty one: the factory truncates
-    stream = factory ? factory() : std::make_shared<std::stringstream>();
+    stream = factory ? factory() : std::make_shared<MemoryStream>();
     written = 0;
     crc = 0;
     return stream && stream->good();
@@ -362,7 +389,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
           return OssError("InvalidResponse", "unexpected HTTP status " + std::to_string(exchange.status),
                           HeaderValue(exchange.headers, "x-oss-request-id"), exchange.status);
         }
-        if (!startOver()) return OssError("OpenStreamFailed", "the response stream cannot be written");
+        if (!startOver()) return OssError("OpenStreamFailed", StreamFailure(stream.get()));
         metaData = answer;
         total = answer.ContentLength();
       } else if (rangeTotal >= 0) {
@@ -378,8 +405,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
           break;
         }
         if (got == 0) break;
-        stream->write(buffer.data(), got);
-        if (!stream->good()) return OssError("WriteStreamFailed", "the response stream cannot be written");
+        if (!stream->write(buffer.data(), got)) return OssError("WriteStreamFailed", StreamFailure(stream.get()));
         crc = Crc64Update(crc, buffer.data(), got);
         written += got;
         if (progress.handler) progress.handler(got, written, total, progress.userData);
@@ -394,7 +420,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
         transient = written < total;
         if (!transient) written = 0;  // more than announced: nothing in the stream can be trusted
       } else {
-        stream->flush();
+        if (!stream->flush()) return OssError("WriteStreamFailed", StreamFailure(stream.get()));
         std::string expected = metaData.Crc64();
         if (!expected.empty() && std::to_string(crc) != expected) {
           return OssError(kCrcMismatchCode,

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <string>
@@ -70,6 +69,49 @@ class OssError {
   int status_ = 0;
 };
 
+// Where a body is written as it arrives. No iostreams: their locale machinery would
+// double the size of the executable.
+class BodyStream {
+ public:
+  virtual ~BodyStream() = default;
+  virtual bool write(const char* data, size_t size) = 0;
+  virtual bool flush() { return true; }
+  // False once an open or a write failed; error() then tells the system error code.
+  virtual bool good() const = 0;
+  virtual unsigned long error() const { return 0; }
+};
+
+// A body kept in memory (small objects, tests).
+class MemoryStream : public BodyStream {
+ public:
+  bool write(const char* data, size_t size) override {
+    bytes_.append(data, size);
+    return true;
+  }
+  bool good() const override { return true; }
+  const std::string& str() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+// A body written to a file, created or truncated when the stream is made.
+class FileStream : public BodyStream {
+ public:
+  explicit FileStream(const wchar_t* path);
+  ~FileStream() override;
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+  // Unbuffered: every write reaches the system at once, so there is nothing to flush.
+  bool write(const char* data, size_t size) override;
+  bool good() const override { return error_ == 0; }
+  unsigned long error() const override { return error_; }
+
+ private:
+  HANDLE file_;
+  unsigned long error_ = 0;
+};
+
 template <typename Result>
 class Outcome {
  public:
@@ -88,14 +130,14 @@ class Outcome {
 class GetObjectResult {
  public:
   GetObjectResult() = default;
-  GetObjectResult(ObjectMetaData metaData, std::shared_ptr<std::iostream> content)
+  GetObjectResult(ObjectMetaData metaData, std::shared_ptr<BodyStream> content)
       : metaData_(std::move(metaData)), content_(std::move(content)) {}
   const ObjectMetaData& Metadata() const { return metaData_; }
-  const std::shared_ptr<std::iostream>& Content() const { return content_; }
+  const std::shared_ptr<BodyStream>& Content() const { return content_; }
 
  private:
   ObjectMetaData metaData_;
-  std::shared_ptr<std::iostream> content_;
+  std::shared_ptr<BodyStream> content_;
 };
 
 using HeadObjectOutcome = Outcome<ObjectMetaData>;
@@ -109,7 +151,7 @@ struct TransferProgress {
 };
 // Makes the stream a body is written to; called again (for a fresh, empty stream) when a
 // resumed download has to start over.
-using IOStreamFactory = std::function<std::shared_ptr<std::iostream>()>;
+using IOStreamFactory = std::function<std::shared_ptr<BodyStream>()>;
 
 class GetObjectRequest {
  public:

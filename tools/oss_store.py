@@ -10,6 +10,9 @@ Content-Length, Last-Modified, x-oss-request-id and x-oss-hash-crc64ecma; connec
 are kept alive. Both path-style (/zqpublish/K) and virtual-hosted (Host: zqpublish.<host>)
 requests are served, also in the absolute form a proxy receives.
 
+PUT (--write-key-id / --write-key-secret): the write key may upload objects (the body
+replaces the object whole; Content-MD5 is checked); the read key gets 403 AccessDenied.
+
 Faults (--faults FILE, JSON, re-read on every request), per key or "*" for every key:
   {"9.5MOrvantisIE/base.zip": [
      {"action": "fail", "status": 503, "code": "ServiceUnavailable", "count": 2},
@@ -58,6 +61,8 @@ def parse_arguments(argv):
     parser.add_argument("--access-log", help="append one JSON line per request to this file")
     parser.add_argument("--key-id", default=DEMO_KEY_ID, help="access-key id accepted (default: the demo build's)")
     parser.add_argument("--key-secret", default=DEMO_KEY_SECRET, help="access-key secret (default: the demo build's)")
+    parser.add_argument("--write-key-id", help="access-key id that may also PUT objects (default: none may)")
+    parser.add_argument("--write-key-secret", help="secret of --write-key-id")
     parser.add_argument("--https-cert", help="PEM certificate: serve HTTPS instead of HTTP")
     parser.add_argument("--https-key", help="PEM private key of --https-cert")
     parser.add_argument("--throttle", type=int, default=0, help="bytes per second of every body (0: unlimited)")
@@ -66,6 +71,8 @@ def parse_arguments(argv):
     args = parser.parse_args(argv)
     if bool(args.https_cert) != bool(args.https_key):
         parser.error("--https-cert and --https-key go together")
+    if bool(args.write_key_id) != bool(args.write_key_secret):
+        parser.error("--write-key-id and --write-key-secret go together")
     if not os.path.isdir(args.root):
         parser.error("--root %s is not a folder" % args.root)
     args.root = os.path.abspath(args.root)

@@ -39,6 +39,7 @@ configure_expect_failure "key id must have at least 9" -DMORVANTIS_STORE_KEY_ID=
 configure_expect_failure "key secret must have at least 6" \
   -DMORVANTIS_STORE_KEY_ID=abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVW -DMORVANTIS_STORE_KEY_SECRET=01234
 configure_expect_failure "MORVANTIS_STORE_ENDPOINT must be host" "-DMORVANTIS_STORE_ENDPOINT=ftp://x/y"
+configure_expect_failure "MORVANTIS_BUILD_NUMBER must be a number from 0 to 65535" -DMORVANTIS_BUILD_NUMBER=65536
 
 # A valid branded build configures: another code, a folder prefix, https and a host name.
 if ! cmake -S "$source" -B "$scratch/ok" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake" \
@@ -50,5 +51,5 @@ elif ! grep -q '107, "Acme"' "$scratch/ok/generated/strings.rc"; then
 fi
 grep -q '107' "$build/generated/strings.rc" && fail "string 107 present although no prefix is set"
 
-echo "$((6 + 4 - failures)) passed, $failures failed"
+echo "$((7 + 4 - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

@@ -43,10 +43,14 @@ trap gui_cleanup EXIT
 
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt" | head -n 1; }
 code=$(cache_value MORVANTIS_PACKAGE_CODE)
-# The store listens where the build's installer looks for it.
-store_port=$(cache_value MORVANTIS_STORE_ENDPOINT | sed -n 's/.*:\([0-9][0-9]*\)$/\1/p')
-store_port=${store_port:-18093}
-folder_name="MOrvantis${code}v9.5"
+folder_prefix=$(cache_value MORVANTIS_FOLDER_PREFIX)
+folder_name="${folder_prefix:-MOrvantis}${code}v9.5"
+# The store answers on the build's endpoint port with the build's key.
+store_endpoint=$(cache_value MORVANTIS_STORE_ENDPOINT)
+store_port=$(printf '%s\n' "$store_endpoint" | sed -n 's|^\(https\?://\)\{0,1\}[^:/]*:\([0-9]*\).*|\2|p')
+store_port=${store_port:-80}
+store_key_id=$(cache_value MORVANTIS_STORE_KEY_ID)
+store_key_secret=$(cache_value MORVANTIS_STORE_KEY_SECRET)
 "$source/tools/wine-prefix" ensure
 
 # Windows paths of the prefix as Unix paths.
@@ -78,13 +82,15 @@ make_store() {
     --package-code "$code" "$@" >/dev/null || fail "could not build the sample release"
 }
 
-# start_store NAME [store options]: serves $work/NAME on the build's port until stopped.
+# start_store NAME [store options]: serves $work/NAME on the build's port, with the
+# build's key, until stopped.
 start_store() {
   local name=$1
   shift
   stop_store
   rm -f "$work/port"
   "$python" "$source/tools/oss_store.py" --root "$work/$name" --port "$store_port" --port-file "$work/port" \
+    ${store_key_id:+--key-id "$store_key_id"} ${store_key_secret:+--key-secret "$store_key_secret"} \
     --access-log "$work/access.log" "$@" >"$work/store.log" 2>&1 &
   store_pid=$!
   for _ in $(seq 100); do
@@ -185,6 +191,8 @@ region_hash() { convert "$1" -crop "$2x$3+$4+$5" +repage rgb:- | md5sum | cut -d
 wait_for_page() {
   local page=$1 limit=${2:-60} file
   for _ in $(seq $((limit * 4))); do
+    # An installer that has ended shows no page any more: no use waiting for one.
+    [ -f "$work/installer.rc" ] && fail "the installer ended (exit code $(cat "$work/installer.rc")) before the $page page"
     file=$(shot "poll")
     if [ "$(page_of "$file")" = "$page" ]; then
       rm -f "$file"

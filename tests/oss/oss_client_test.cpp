@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "oss/oss_client.h"
 #include "support/store_local_store.h"
 #include "support/test_support.h"
+#include "system/text.h"
 
 using testing_support::LocalStore;
 
@@ -26,7 +26,7 @@ std::string Pattern(size_t size) {
 }
 
 struct Download {
-  std::shared_ptr<std::stringstream> stream;
+  std::shared_ptr<oss::MemoryStream> stream;
   int streamsMade = 0;
   std::vector<int64_t> transferred;
   int64_t total = -2;
@@ -57,7 +57,7 @@ class OssClientTest : public ::testing::Test {
     oss::GetObjectRequest request(kBucket, key);
     request.setResponseStreamFactory([&download]() {
       ++download.streamsMade;
-      download.stream = std::make_shared<std::stringstream>();
+      download.stream = std::make_shared<oss::MemoryStream>();
       return download.stream;
     });
     request.setTransferProgress({&Record, &download});
@@ -100,6 +100,27 @@ TEST_F(OssClientTest, DownloadsStreamsReportsProgressAndReadsMetadata) {
   EXPECT_EQ(heads[1]["sub"], "");
   EXPECT_EQ(heads[0]["path"], std::string("/zqpublish/") + kKey + "?objectMeta");
   EXPECT_EQ(store.Requests("GET", kKey).size(), 1u);
+}
+
+TEST_F(OssClientTest, BodyToAFileAndAFileThatCannotBeMade) {
+  const std::string body = Pattern(200 * 1024 + 3);
+  store.PutObject(kKey, body);
+  auto client = Client();
+  testing_support::ScratchFolder folder("oss-file-stream");
+  const std::wstring path = GbkToWide(folder / "base.zip");
+  oss::GetObjectRequest request(kBucket, kKey);
+  request.setResponseStreamFactory([&path]() { return std::make_shared<oss::FileStream>(path.c_str()); });
+  oss::GetObjectOutcome outcome = client->GetObject(request);
+  ASSERT_TRUE(outcome.isSuccess()) << outcome.error().Message();
+  EXPECT_EQ(testing_support::ReadFileBytes(folder / "base.zip"), body);
+
+  // A folder that does not exist: the system's error code is in the message.
+  const std::wstring missing = GbkToWide(folder / "no-such-folder\\base.zip");
+  request.setResponseStreamFactory([&missing]() { return std::make_shared<oss::FileStream>(missing.c_str()); });
+  outcome = client->GetObject(request);
+  ASSERT_FALSE(outcome.isSuccess());
+  EXPECT_EQ(outcome.error().Code(), "OpenStreamFailed");
+  EXPECT_NE(outcome.error().Message().find("(error 3)"), std::string::npos) << outcome.error().Message();
 }
 
 TEST_F(OssClientTest, EmptyObjectAndEncodedKeys) {

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <sstream>
+#include <string>
 #include <string>
 #include <vector>
 
@@ -68,11 +68,11 @@ class TrustedTestCertificate {
   PCCERT_CONTEXT added_ = nullptr;
 };
 
-oss::GetObjectOutcome Fetch(const std::string& endpoint, std::shared_ptr<std::stringstream>& body) {
+oss::GetObjectOutcome Fetch(const std::string& endpoint, std::shared_ptr<oss::MemoryStream>& body) {
   oss::ClientConfiguration configuration;
   oss::OssClient client(endpoint, "DemoAccessKeyIdMorvant01", "DemoSecretForTheLocalStore2026", configuration);
   oss::GetObjectRequest request("zqpublish", "9.5MOrvantisIE/summary.ini");
-  request.setResponseStreamFactory([&body]() { return body = std::make_shared<std::stringstream>(); });
+  request.setResponseStreamFactory([&body]() { return body = std::make_shared<oss::MemoryStream>(); });
   return client.GetObject(request);
 }
 
@@ -96,7 +96,7 @@ TEST(OssHttps, TrustedCertificateServesUntrustedOneIsRefused) {
   impostor.PutObject("9.5MOrvantisIE/summary.ini", "[fixstamp]\r\n");
   oss::InitializeSdk();
 
-  std::shared_ptr<std::stringstream> body;
+  std::shared_ptr<oss::MemoryStream> body;
   oss::GetObjectOutcome served = Fetch("https://" + store.Endpoint(), body);
   ASSERT_TRUE(served.isSuccess()) << served.error().Code() << " " << served.error().Message();
   EXPECT_EQ(body->str(), "[fixstamp]\r\n");

@@ -140,6 +140,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_HEAD(self):
         self.serve("HEAD")
 
+    def do_PUT(self):
+        self.serve("PUT")
+
     # -- request parsing -------------------------------------------------------
     def target(self):
         """(host, path, query) of the request, from the Host header or an absolute URI."""
@@ -165,7 +168,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not auth.startswith("OSS ") or ":" not in auth:
             raise StoreError(403, "AccessDenied", "AccessDenied: no valid Authorization header.")
         key_id, _, signature = auth[4:].rpartition(":")
-        if key_id != config.key_id:
+        secret = write_secret(config, key_id)
+        if secret is None and key_id == config.key_id:
+            if method == "PUT":  # the installers' key is readable by anyone: it only reads
+                raise StoreError(403, "AccessDenied", "You have no right to access this object because of bucket acl.")
+            secret = config.key_secret
+        if secret is None:
             raise StoreError(403, "InvalidAccessKeyId", "The OSS Access Key Id you provided does not exist in our records.")
         date = self.headers.get("Date", "")
         try:
@@ -178,14 +186,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         oss_headers = sorted((k.lower(), v.strip()) for k, v in self.headers.items() if k.lower().startswith("x-oss-"))
         text = "\n".join([method, self.headers.get("Content-MD5", ""), self.headers.get("Content-Type", ""), date, ""])
         text += "".join("%s:%s\n" % pair for pair in oss_headers) + resource
-        expected = base64.b64encode(hmac.new(config.key_secret.encode(), text.encode("utf-8"), hashlib.sha1).digest()).decode()
+        expected = base64.b64encode(hmac.new(secret.encode(), text.encode("utf-8"), hashlib.sha1).digest()).decode()
         if not hmac.compare_digest(expected, signature):
             raise StoreError(403, "SignatureDoesNotMatch", "The request signature we calculated does not match the signature you provided.")
 
     def object_path(self, key):
         root = self.server.config.root
         parts = key.split("/")
-        if not key or "\\" in key or "\0" in key or any(p in ("", ".", "..") for p in parts):
+        if not valid_key(key):
             raise StoreError(404, "NoSuchKey", "The specified key does not exist.")
         path = os.path.join(root, *parts)
         if not os.path.isfile(path):
@@ -233,6 +241,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 log["fault"] = "fail"
                 raise StoreError(int(fail.get("status", 503)), fail.get("code", "ServiceUnavailable"),
                                  fail.get("message", "Please reduce your request rate."))
+            if method == "PUT":
+                self.receive_object(key, request_id, log)
+                return
             file_path = self.object_path(key)
             self.send_object(method, file_path, "objectMeta" in log["sub"], faults, request_id, log)
         except StoreError as error:
@@ -243,6 +254,41 @@ class Handler(http.server.BaseHTTPRequestHandler):
             log["aborted"] = True
         finally:
             self.server.access_log.write(log)
+
+    def receive_object(self, key, request_id, log):
+        """PUT: the body becomes the object, replacing it whole once it has fully arrived."""
+        parts = key.split("/")
+        if not valid_key(key):
+            raise StoreError(400, "InvalidObjectName", "The specified object name is not valid.")
+        try:
+            length = int(self.headers.get("Content-Length", ""))
+        except ValueError:
+            raise StoreError(411, "MissingContentLength", "You must provide the Content-Length HTTP header.")
+        body = self.rfile.read(length) if length > 0 else b""
+        if len(body) != length:
+            self.close_connection = True
+            raise StoreError(400, "IncompleteBody", "The body ended before Content-Length bytes.")
+        sent_md5 = self.headers.get("Content-MD5")
+        if sent_md5 and sent_md5 != base64.b64encode(hashlib.md5(body).digest()).decode():
+            raise StoreError(400, "InvalidDigest", "The Content-MD5 you specified did not match what was received.")
+        path = os.path.join(self.server.config.root, *parts)
+        folder = os.path.dirname(path)
+        if os.path.isfile(folder) or os.path.isdir(path):
+            raise StoreError(409, "ObjectNameConflict", "A file or folder of the store is in the way of this key.")
+        os.makedirs(folder, exist_ok=True)
+        temp = "%s.put-%s" % (path, request_id)
+        with open(temp, "wb") as f:
+            f.write(body)
+        os.replace(temp, path)
+        etag, crc = self.server.checksums.get(path)
+        self.send_response(200)
+        self.send_header("x-oss-request-id", request_id)
+        self.send_header("Date", email.utils.formatdate(usegmt=True))
+        self.send_header("ETag", etag)
+        self.send_header("x-oss-hash-crc64ecma", crc)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+        log.update(status=200, bytes=length)
 
     def send_object(self, method, path, meta_only, faults, request_id, log):
         etag, crc = self.server.checksums.get(path)
@@ -325,6 +371,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.connection.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
+
+
+def valid_key(key):
+    """A key that names a file below the root: no empty, "." or ".." component."""
+    return bool(key) and "\\" not in key and "\0" not in key and all(p not in ("", ".", "..") for p in key.split("/"))
+
+
+def write_secret(config, key_id):
+    """The secret of the store's write key when key_id is it, else None."""
+    if getattr(config, "write_key_id", None) and key_id == config.write_key_id:
+        return config.write_key_secret
+    return None
 
 
 def parse_range(header, size):
