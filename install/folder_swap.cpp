@@ -241,11 +241,8 @@ std::string FindLinkInTree(const std::string& path) {
 }
 
 std::string FindLinkOnInstallPaths(const SwapFolders& folders) {
-  const std::wstring install = Wide(folders.installDir);
-  const std::wstring staging = Wide(folders.stagingDir);
-  for (const std::wstring& parent : {ParentOf(install), ParentOf(staging)}) {
-    if (!parent.empty() && IsLinkAttributes(GetFileAttributesW(parent.c_str()))) return Gbk(parent);
-  }
+  // The chosen parent folder is the user's to choose, link or not (Wine's own desktop
+  // and documents folders are links); what the installer creates below it is checked.
   for (const std::string& tree : {folders.installDir, folders.stagingDir, AsideFolder(folders.installDir)}) {
     std::string found = FindLinkInTree(tree);
     if (!found.empty()) return found;
@@ -258,9 +255,10 @@ bool LogFolderIsSafe(const SwapFolders& folders) {
   const bool inside = !top.empty() && folders.logDir.size() > folders.installDir.size() &&
                       _strnicmp(folders.logDir.c_str(), folders.installDir.c_str(), folders.installDir.size()) == 0;
   std::wstring path = Wide(folders.logDir);
-  // From the log folder up to the installation folder's parent (or just one level up
-  // for a log folder elsewhere): what exists must be a plain folder.
+  // From the log folder up to the installation folder (or just one level up for a log
+  // folder elsewhere): what exists must be a plain folder.
   for (int level = 0; !path.empty(); ++level) {
+    if (inside && SameName(path, top)) break;
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (IsLinkAttributes(attributes) || !IsFolderAttributes(attributes))) {
       return false;
