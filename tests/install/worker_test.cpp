@@ -90,6 +90,12 @@ std::vector<LPARAM> Tail(const std::vector<LPARAM>& values, size_t count) {
 
 TEST_F(WorkerRun, ReleaseWithoutOptionalPackagesInstallsIntoAFreshFolder) {
   ASSERT_TRUE(Release(false, false));
+  // An empty quant line means no quant package, as a missing one does.
+  const std::string manifest = store.RootWindows() + "\\" + kPrefix + "\\summary.ini";
+  std::string text = ReadFileBytes(manifest);
+  const size_t quant = text.find("[quant]\r\n");
+  ASSERT_NE(quant, std::string::npos);
+  ASSERT_TRUE(WriteFileBytes(manifest, text.insert(quant + 9, "602731=\r\n")));
   const InstallerContext& context = InstallerContext::Instance();
   EXPECT_EQ(Install(), 1u);
   EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 7, 9, 8, 12, 13, 14}));
