@@ -87,7 +87,7 @@ int DpiAwareFlag(unsigned horizontalDpi) { return horizontalDpi % 96 == 0 && hor
 
 int WriteDpiAwareSetting() {
   // Kept loaded until the process ends: the awareness it sets lasts as long.
-  HMODULE shcore = LoadLibraryW(L"SHCore.dll");
+  HMODULE shcore = LoadLibraryExW(L"SHCore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (shcore == nullptr) return 0;
   using SetAwarenessFn = HRESULT(WINAPI*)(int);
   using GetDpiFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
