@@ -192,6 +192,20 @@ TEST_F(ClientStoreTest, WrongSecretIsRejectedAsAMissingObject) {
   EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
 }
 
+TEST_F(ClientStoreTest, UnsignedRequestsAreRefusedByABucketThatIsNotPublic) {
+  const std::string key = kPrefix + "/summary.ini";
+  store.PutObject(key, "[fixstamp]\r\n");
+  client.accessKeyId.clear();
+  client.accessKeySecret.clear();
+  client.ConnectStore();
+  EXPECT_FALSE(client.FetchManifest());
+  auto heads = store.Requests("HEAD", key);
+  ASSERT_EQ(heads.size(), 1u);
+  EXPECT_EQ(heads[0]["auth"], "none");
+  EXPECT_EQ(heads[0]["code"], "AccessDenied");
+  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
+}
+
 TEST_F(ClientStoreTest, FailedMetadataReadStillDownloadsAndLongTagsAreKeptWhole) {
   const std::string key = kPrefix + "/CspAccessApi.StockInfo.pub.zip";
   store.PutObject(key, "stock");
