@@ -65,6 +65,6 @@ TEST(ImportTable, InstallerImportsOnlyKnownDlls) {
   EXPECT_EQ(std::count(imports.begin(), imports.end(), "KERNEL32.DLL"), 1);
 
   // The others are still used, loaded on first use instead.
-  for (const char* delayed : {"bcrypt.dll", "winhttp.dll", "wtsapi32.dll"})
+  for (const char* delayed : {"bcrypt.dll", "winhttp.dll", "wtsapi32.dll", "userenv.dll"})
     EXPECT_NE(image.find(delayed), std::string::npos) << delayed;
 }
