@@ -34,6 +34,9 @@ void RunModalLoop(TMorvantisDlg& dialog) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before any DLL outside the static import table loads: system DLLs from the system
+  // folder only, never from the folder the installer was started from (Downloads).
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   CommandLine commandLine;
   int exitCode = 0;
   if (!HandleCommandLine(&commandLine, &exitCode)) return exitCode;

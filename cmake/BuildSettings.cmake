@@ -27,6 +27,14 @@ if(NOT MORVANTIS_STORE_ENDPOINT MATCHES "^(https?://)?[A-Za-z0-9.-]+(:[0-9]+)?/?
   message(FATAL_ERROR "MORVANTIS_STORE_ENDPOINT must be host[:port], optionally with http:// or https://, not \"${MORVANTIS_STORE_ENDPOINT}\"")
 endif()
 
+# Both key parts empty: a build without a key, for a public-read bucket; its requests go
+# unsigned. Any key at all still has to follow the 54-character rule.
+if(MORVANTIS_STORE_KEY_ID STREQUAL "" AND MORVANTIS_STORE_KEY_SECRET STREQUAL "")
+  message(STATUS "No store key: the installer sends unsigned requests (public-read bucket)")
+elseif(MORVANTIS_STORE_KEY_ID STREQUAL "" OR MORVANTIS_STORE_KEY_SECRET STREQUAL "")
+  message(FATAL_ERROR "MORVANTIS_STORE_KEY_ID and MORVANTIS_STORE_KEY_SECRET: set both, or leave both empty for a public-read bucket")
+endif()
+
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 # A seed derived from the credentials keeps the build reproducible without revealing them.
 string(SHA256 credential_digest "${MORVANTIS_STORE_KEY_ID}:${MORVANTIS_STORE_KEY_SECRET}")

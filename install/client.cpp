@@ -69,7 +69,10 @@ bool IClient::FetchManifest() {
   std::string key = keyPrefix + "/summary.ini";
   std::string localPath = StagingFile("summary.ini");
   if (!DownloadObject(key.c_str(), localPath.c_str())) return false;
-  ReadReleaseManifest(manifest, localPath.c_str(), InstallerContext::Instance().packageCode.c_str());
+  const char* packageCode = InstallerContext::Instance().packageCode.c_str();
+  ReadReleaseManifest(manifest, localPath.c_str(), packageCode);
+  // These values become file names and object keys: refused before any package is asked for.
+  if (!ManifestNamesAreSafe(manifest, packageCode)) return false;
   if (manifest.hasQuant) ++plannedTransfers;
   if (manifest.hasStock) ++plannedTransfers;
   return true;

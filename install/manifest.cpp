@@ -2,11 +2,13 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app/context.h"
+#include "system/install_log.h"
 #include "system/text.h"
 
 namespace {
@@ -33,6 +35,45 @@ void ReadReleaseManifest(ReleaseManifest& manifest, const char* path, const char
   ReadProfileField(manifest.stockName, "stock", packageCode, file);
   manifest.hasQuant = manifest.quantName[0] != '\0';
   manifest.hasStock = manifest.stockName[0] != '\0';
+}
+
+namespace {
+// Windows opens these as devices whatever the extension: "NUL.zip" is NUL.
+bool NamesDevice(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  for (char& c : base) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char* device : kDevices) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
+         base[3] <= '9';
+}
+
+bool IsSafeName(const std::string& name) {
+  if (name == "." || name == "..") return false;
+  for (char c : name) {
+    bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+                   c == '-';
+    if (!allowed) return false;
+  }
+  return !NamesDevice(name);
+}
+}  // namespace
+
+bool ManifestNamesAreSafe(const ReleaseManifest& manifest, const char* packageCode) {
+  const struct {
+    const char* section;
+    const char* value;
+  } names[] = {{"fixstamp", manifest.fixVersion}, {"quant", manifest.quantName}};
+  for (const auto& entry : names) {
+    // Empty values keep their meaning: no quant package, or a runtime download that fails.
+    if (entry.value[0] == '\0' || IsSafeName(entry.value)) continue;
+    InstallLog::Write(FormatBounded(260, "Manifest value refused,key:%s/%s,value:%s", entry.section, packageCode,
+                                    entry.value).c_str());
+    return false;
+  }
+  return true;
 }
 
 void SaveVersionRecord(const ReleaseManifest& manifest) {

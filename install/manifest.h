@@ -15,5 +15,9 @@ struct ReleaseManifest {
 
 // Reads the manifest at path (the staging folder + "/summary.ini") for packageCode.
 void ReadReleaseManifest(ReleaseManifest& manifest, const char* path, const char* packageCode);
+// Checks the values that become file names and object keys (fixVersion, quantName):
+// a non-empty one must be made of A-Z a-z 0-9 . _ -, must not be "." or "..", and must
+// not name a device. Logs the first refused key and value; false then.
+bool ManifestNamesAreSafe(const ReleaseManifest& manifest, const char* packageCode);
 // Writes update.ini into the staging folder and sets the context's version.
 void SaveVersionRecord(const ReleaseManifest& manifest);

@@ -261,7 +261,7 @@ struct OssClient::Impl {
   ClientConfiguration configuration;
   ScopedInternet session;
 
-  // Sends one signed request and receives the response headers.
+  // Sends one request, signed when there is a key, and receives the response headers.
   void Send(Exchange& exchange, const wchar_t* verb, const std::string& bucket, const std::string& key,
             const std::string& subResource, int64_t rangeStart) const {
     if (!session.Get() || !endpoint.valid) {
@@ -289,8 +289,12 @@ struct OssClient::Impl {
     GetSystemTime(&now);
     std::string date = HttpDate(now);
     std::string verbText = WideToUtf8(verb);
-    std::string toSign = StringToSign(verbText, "", "", date, HeaderMap(), CanonicalResource(bucket, key, subResource));
-    std::string headers = "Date: " + date + "\r\nAuthorization: " + AuthorizationHeader(accessKeyId, accessKeySecret, toSign) + "\r\n";
+    std::string headers = "Date: " + date + "\r\n";
+    // A build without a key reads a public-read bucket: its requests go unsigned.
+    if (!accessKeyId.empty() || !accessKeySecret.empty()) {
+      std::string toSign = StringToSign(verbText, "", "", date, HeaderMap(), CanonicalResource(bucket, key, subResource));
+      headers += "Authorization: " + AuthorizationHeader(accessKeyId, accessKeySecret, toSign) + "\r\n";
+    }
     if (rangeStart > 0) headers += "Range: bytes=" + std::to_string(rangeStart) + "-\r\n";
     std::wstring wideHeaders = Utf8ToWide(headers);
     if (!WinHttpSendRequest(request, wideHeaders.c_str(), static_cast<DWORD>(wideHeaders.size()), WINHTTP_NO_REQUEST_DATA,

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <wtsapi32.h>
+#include <userenv.h>
 #include <io.h>
 #include <direct.h>
 
@@ -117,6 +118,72 @@ bool ShellDeletePath(const char* path) {
   return SHFileOperationW(&operation) == 0;
 }
 
+namespace {
+// Frees what CreateEnvironmentBlock and InitializeProcThreadAttributeList made.
+struct EnvironmentBlock {
+  void* block = nullptr;
+  ~EnvironmentBlock() {
+    if (block != nullptr) DestroyEnvironmentBlock(block);
+  }
+};
+struct ParentAttribute {
+  std::vector<unsigned char> buffer;
+  bool initialized = false;
+  LPPROC_THREAD_ATTRIBUTE_LIST List() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer.data()); }
+  ~ParentAttribute() {
+    if (initialized) DeleteProcThreadAttributeList(List());
+  }
+};
+
+// Starts the command as a child of the console session's shell process: it inherits the
+// shell's unelevated token and account, not the installer's, and gets the environment of
+// that account. False when no shell window or process can be had; *started then stays.
+bool StartUnderShell(wchar_t* command, const std::wstring& folder, const STARTUPINFOW& base, BOOL* started) {
+  HWND shell = GetShellWindow();
+  if (shell == nullptr) return false;
+  DWORD processId = 0;
+  GetWindowThreadProcessId(shell, &processId);
+  if (processId == 0) return false;
+  ScopedHandle process(OpenProcess(PROCESS_CREATE_PROCESS | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process) return false;
+
+  ParentAttribute attribute;
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  attribute.buffer.resize(size);
+  if (size == 0 || !InitializeProcThreadAttributeList(attribute.List(), 1, 0, &size)) return false;
+  attribute.initialized = true;
+  HANDLE parent = process.Get();
+  if (!UpdateProcThreadAttribute(attribute.List(), 0, PROC_THREAD_ATTRIBUTE_PARENT_PROCESS, &parent, sizeof(parent),
+                                 nullptr, nullptr)) {
+    return false;
+  }
+
+  // The shell's user's own environment, not the elevated account's; without it the
+  // terminal still runs as that user, with the installer's environment.
+  EnvironmentBlock environment;
+  ScopedHandle token;
+  if (OpenProcessToken(process.Get(), TOKEN_QUERY | TOKEN_DUPLICATE, token.Receive()) &&
+      !CreateEnvironmentBlock(&environment.block, token.Get(), FALSE)) {
+    environment.block = nullptr;
+  }
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo = base;
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.lpAttributeList = attribute.List();
+  DWORD flags = CREATE_NEW_CONSOLE | EXTENDED_STARTUPINFO_PRESENT;
+  if (environment.block != nullptr) flags |= CREATE_UNICODE_ENVIRONMENT;
+  PROCESS_INFORMATION info = {};
+  *started = CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, flags, environment.block, folder.c_str(),
+                            &startup.StartupInfo, &info);
+  if (*started) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+  return true;
+}
+}  // namespace
+
 int LaunchTerminal() {
   const std::string& installDir = InstallerContext::Instance().installDir;
   std::string commandLine = "\"" + installDir + "\\" + kTerminalExeName + "\" end";
@@ -128,9 +195,13 @@ int LaunchTerminal() {
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
+  // The log is closed by now: a failed start shows only in the result.
+  BOOL started = FALSE;
+  if (StartUnderShell(mutableCommand.data(), wideFolder, startup, &started)) return started;
+  // No shell to start it from: started by the installer itself.
   PROCESS_INFORMATION process = {};
-  BOOL started = CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                                wideFolder.c_str(), &startup, &process);
+  started = CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                           wideFolder.c_str(), &startup, &process);
   if (started) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -26,7 +26,9 @@ bool CreatePathFolders(const char* path);
 bool ShellDeletePath(const char* path);
 
 // Starts "<installDir>\morvantis v9.5.exe" end in a new console with the installation
-// folder as current folder; returns the process-creation result.
+// folder as current folder; returns the process-creation result. Started as a child of
+// the console session's shell process (its user, unelevated, with that user's
+// environment) when there is one, by the installer itself otherwise.
 int LaunchTerminal();
 
 // The terminal's file name, shared by every part that names it.

@@ -112,7 +112,8 @@ int RegisterUninstallEntry() {
 
   const bool written =
       SetWideValue(entry.Get(), L"DisplayName", GbkToWide(DisplayName(), kWideUnits)) &&
-      SetWideValue(entry.Get(), L"UninstallString", PathValue(context.installDir + "\\uninstall.exe")) &&
+      // Quoted: unquoted, a blank in the folder lets Windows start a program at the blank.
+      SetWideValue(entry.Get(), L"UninstallString", L"\"" + PathValue(context.installDir + "\\uninstall.exe") + L"\"") &&
       SetWideValue(entry.Get(), L"DisplayIcon", PathValue(context.installDir + "\\" + kTerminalExeName)) &&
       SetWideValue(entry.Get(), L"DisplayVersion", PathValue(context.version)) &&
       SetWideValue(entry.Get(), L"Publisher", L"Harkel Information") &&

@@ -65,8 +65,8 @@ bool WriteProtocolTree(HKEY protocol, const std::string& terminalPath) {
   }
   ScopedRegKey command;
   if (!CreateSubkey(protocol, "shell\\open\\command", command)) return fail("URL Schemes: Create shellopencommand key Failed");
-  // The bare path: the terminal reads the URL from its command line as a whole.
-  if (!SetText(command.Get(), nullptr, terminalPath)) return fail("URL Schemes: shellopencommand Setvalue Failed");
+  // The path alone, in quotation marks (the terminal's name has a blank); no URL argument.
+  if (!SetText(command.Get(), nullptr, "\"" + terminalPath + "\"")) return fail("URL Schemes: shellopencommand Setvalue Failed");
   return true;
 }
 
@@ -87,7 +87,7 @@ int DpiAwareFlag(unsigned horizontalDpi) { return horizontalDpi % 96 == 0 && hor
 
 int WriteDpiAwareSetting() {
   // Kept loaded until the process ends: the awareness it sets lasts as long.
-  HMODULE shcore = LoadLibraryW(L"SHCore.dll");
+  HMODULE shcore = LoadLibraryExW(L"SHCore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (shcore == nullptr) return 0;
   using SetAwarenessFn = HRESULT(WINAPI*)(int);
   using GetDpiFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);

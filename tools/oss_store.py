@@ -28,8 +28,11 @@ Faults (--faults FILE, JSON, re-read on every request), per key or "*" for every
   "" for none) to requests with (or without) that sub-resource.
 
 Access log (--access-log FILE): one JSON object per request with method, host, path,
-key, sub (signed sub-resources), range, status, code, bytes (of the body), fault,
-request_id.
+key, sub (signed sub-resources), auth ("signed" or "none"), range, status, code, bytes
+(of the body), fault, request_id.
+
+--public-read: requests without an Authorization header are answered as a public-read
+bucket answers them; a request that carries one is still checked.
 
 Stopping: SIGTERM or SIGINT, the --stop-file appearing, or --idle-exit seconds without
 a request.
@@ -63,6 +66,8 @@ def parse_arguments(argv):
     parser.add_argument("--key-secret", default=DEMO_KEY_SECRET, help="access-key secret (default: the demo build's)")
     parser.add_argument("--write-key-id", help="access-key id that may also PUT objects (default: none may)")
     parser.add_argument("--write-key-secret", help="secret of --write-key-id")
+    parser.add_argument("--public-read", action="store_true",
+                        help="accept unsigned requests, as a public-read bucket does (signed ones are still checked)")
     parser.add_argument("--https-cert", help="PEM certificate: serve HTTPS instead of HTTP")
     parser.add_argument("--https-key", help="PEM private key of --https-cert")
     parser.add_argument("--throttle", type=int, default=0, help="bytes per second of every body (0: unlimited)")

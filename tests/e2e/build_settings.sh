@@ -40,6 +40,16 @@ configure_expect_failure "key secret must have at least 6" \
   -DMORVANTIS_STORE_KEY_ID=abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVW -DMORVANTIS_STORE_KEY_SECRET=01234
 configure_expect_failure "MORVANTIS_STORE_ENDPOINT must be host" "-DMORVANTIS_STORE_ENDPOINT=ftp://x/y"
 configure_expect_failure "MORVANTIS_BUILD_NUMBER must be a number from 0 to 65535" -DMORVANTIS_BUILD_NUMBER=65536
+configure_expect_failure "set both, or leave both empty" -DMORVANTIS_STORE_KEY_SECRET=
+
+# Without a key (both parts empty) a build configures for a public-read bucket.
+if ! cmake -S "$source" -B "$scratch/anon" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake" \
+    -DMORVANTIS_TESTS=OFF -DMORVANTIS_STORE_KEY_ID= -DMORVANTIS_STORE_KEY_SECRET= >"$scratch/out" 2>&1; then
+  fail "a build without a key was refused"; tail -5 "$scratch/out"
+elif ! grep -q 'MORVANTIS_CREDENTIAL_STORE ""' "$scratch/anon/generated/credential_store.h"; then
+  fail "a build without a key carries a credential store"
+fi
+rm -rf "$scratch/anon"
 
 # A valid branded build configures: another code, a folder prefix, https and a host name.
 if ! cmake -S "$source" -B "$scratch/ok" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake" \
@@ -51,5 +61,5 @@ elif ! grep -q '107, "Acme"' "$scratch/ok/generated/strings.rc"; then
 fi
 grep -q '107' "$build/generated/strings.rc" && fail "string 107 present although no prefix is set"
 
-echo "$((7 + 4 - failures)) passed, $failures failed"
+echo "$((7 + 6 - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

@@ -208,6 +208,20 @@ TEST_F(ClientStoreTest, WrongSecretIsRejectedAsAMissingObject) {
   EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
 }
 
+TEST_F(ClientStoreTest, UnsignedRequestsAreRefusedByABucketThatIsNotPublic) {
+  const std::string key = kPrefix + "/summary.ini";
+  store.PutObject(key, "[fixstamp]\r\n");
+  client.accessKeyId.clear();
+  client.accessKeySecret.clear();
+  client.ConnectStore();
+  EXPECT_FALSE(client.FetchManifest());
+  auto heads = store.Requests("HEAD", key);
+  ASSERT_EQ(heads.size(), 1u);
+  EXPECT_EQ(heads[0]["auth"], "none");
+  EXPECT_EQ(heads[0]["code"], "AccessDenied");
+  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
+}
+
 TEST_F(ClientStoreTest, FailedMetadataReadStillDownloadsAndLongTagsAreKeptWhole) {
   const std::string key = kPrefix + "/CspAccessApi.StockInfo.pub.zip";
   store.PutObject(key, "stock");
@@ -234,6 +248,37 @@ TEST_F(ClientStoreTest, FailureLineIsCutToItsBuffer) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].size(), 2045u);
   EXPECT_EQ(log[0].compare(0, 37, "Downfile Fail,code:NoSuchKey,message:"), 0);
+}
+
+// Manifest values become file names and object keys: anything that could leave the
+// staging folder, name a device or carry other bytes fails the manifest step, before
+// any package is requested.
+TEST_F(ClientStoreTest, HostileNamesInTheManifestAreRefusedBeforeAnyPackageRequest) {
+  const std::string key = kPrefix + "/summary.ini";
+  const std::vector<std::string> hostile = {"..\\..\\..\\victim\\x", "..", ".", "a/../../b", "C:x", "NUL", "nul.txt",
+                                            "Com3", "LPT9.zip", "aux", "交易", "a b", "x\\y"};
+  std::vector<std::string> expectedLog;
+  for (const char* section : {"fixstamp", "quant"}) {
+    for (const std::string& value : hostile) {
+      // The other value is valid, so the refusal names the one under test.
+      const std::string other = std::string(section) == "fixstamp" ? "[quant]\r\n602731=q1\r\n" : "[fixstamp]\r\n602731=f1\r\n";
+      store.PutObject(key, other + "[" + section + "]\r\n602731=" + value + "\r\n");
+      client.manifest = ReleaseManifest{};
+      EXPECT_FALSE(client.FetchManifest()) << section << "=" << value;
+      expectedLog.push_back(std::string("Manifest value refused,key:") + section + "/602731,value:" + value);
+    }
+  }
+  EXPECT_EQ(Log(), expectedLog);
+  for (const auto& request : store.AccessLog()) EXPECT_EQ(request.at("key"), key) << request.at("method");
+
+  // Empty values keep their meaning; a value is checked after its cut to 20 bytes.
+  for (const std::string& accepted : {std::string("9.5.1_rc-2"), std::string("COM10"), std::string("CONSOLE.x"),
+                                      std::string("abcdefghijklmnopqrst/../x")}) {
+    store.PutObject(key, "[fixstamp]\r\n602731=" + accepted + "\r\n[quant]\r\n602731=\r\n");
+    client.manifest = ReleaseManifest{};
+    EXPECT_TRUE(client.FetchManifest()) << accepted;
+    EXPECT_FALSE(client.manifest.hasQuant);
+  }
 }
 
 TEST_F(ClientStoreTest, UnreadableArchiveFailsItsStepWithoutProgress) {

@@ -8,6 +8,7 @@
 
 #include "app/context.h"
 #include "install/client.h"
+#include "install/credentials.h"
 #include "install/messages.h"
 #include "install/folder_swap.h"
 #include "install/worker.h"
@@ -27,6 +28,12 @@ using namespace testing_support;
 
 namespace {
 constexpr char kPrefix[] = "9.5MOrvantisIE";
+
+LocalStore::Options PublicRead() {
+  LocalStore::Options options;
+  options.publicRead = true;
+  return options;
+}
 
 // A whole installation as the window drives it, minus the window: the staging folder made
 // anew, the log opened with its header, the manifest fetched, then the worker's run.
@@ -62,6 +69,12 @@ class WorkerRun : public ::testing::Test {
     InstallLog::Open(context.logDir.c_str());
     InstallLog::Write("Version: IE_9.5.9.1");
     client.SetupAccess();
+    if (anonymous) {
+      // What SetupAccess gives a build configured without a key.
+      StoreCredentials none = UnscrambleCredentials("", 0);
+      client.accessKeyId = none.accessKeyId;
+      client.accessKeySecret = none.accessKeySecret;
+    }
     client.endpoint = store.Endpoint();
     client.ConnectStore();
     if (!client.FetchManifest()) return 99;
@@ -75,7 +88,9 @@ class WorkerRun : public ::testing::Test {
   std::vector<LPARAM> Values(UINT message) const { return InstallMessageRecorder::Values(messages, message); }
 
   ScratchFolder root{"worker"};
-  LocalStore store;
+  // Public-read: unsigned requests are answered too, signed ones are still checked.
+  LocalStore store{PublicRead()};
+  bool anonymous = false;
   InstallMessageRecorder recorder;
   IClient client;
   std::vector<std::pair<UINT, LPARAM>> messages;
@@ -94,6 +109,12 @@ std::vector<LPARAM> Tail(const std::vector<LPARAM>& values, size_t count) {
 
 TEST_F(WorkerRun, ReleaseWithoutOptionalPackagesInstallsIntoAFreshFolder) {
   ASSERT_TRUE(Release(false, false));
+  // An empty quant line means no quant package, as a missing one does.
+  const std::string manifest = store.RootWindows() + "\\" + kPrefix + "\\summary.ini";
+  std::string text = ReadFileBytes(manifest);
+  const size_t quant = text.find("[quant]\r\n");
+  ASSERT_NE(quant, std::string::npos);
+  ASSERT_TRUE(WriteFileBytes(manifest, text.insert(quant + 9, "602731=\r\n")));
   const InstallerContext& context = InstallerContext::Instance();
   EXPECT_EQ(Install(), 1u);
   EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 7, 9, 8, 12, 13, 14}));
@@ -143,6 +164,22 @@ TEST_F(WorkerRun, ReleaseWithoutOptionalPackagesInstallsIntoAFreshFolder) {
   }
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().rfind("IPersistFile::Save : ", 0), 0u) << lines.back();
+}
+
+TEST_F(WorkerRun, BuildWithoutAKeyInstallsFromAPublicReadBucketWithUnsignedRequests) {
+  ASSERT_TRUE(Release(true, true));
+  anonymous = true;
+  EXPECT_EQ(Install(), 1u);
+  EXPECT_TRUE(client.accessKeyId.empty() && client.accessKeySecret.empty());
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
+  EXPECT_TRUE(FileExists(InstallerContext::Instance().installDir + "\\morvantis v9.5.exe"));
+  const auto requests = store.AccessLog();
+  EXPECT_EQ(requests.size(), 13u);  // manifest and four packages: two each; metadata of one more
+  for (const auto& request : requests) {
+    EXPECT_EQ(request.at("auth"), "none") << request.at("key");
+    EXPECT_EQ(request.at("status").substr(0, 1), "2") << request.at("key");
+  }
 }
 
 TEST_F(WorkerRun, UpdateWithBothOptionalPackagesLeavesNothingOfTheOldVersion) {

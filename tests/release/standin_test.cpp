@@ -129,11 +129,11 @@ class StandinUninstall : public ::testing::Test {
     WriteFileBytes(shortcut_, "link");
     for (const char* parent : {kUninstallWow, kUninstallNative}) {
       SetValue(HKEY_LOCAL_MACHINE, parent + EntryName(), L"DisplayName", L"Zelmora香港v9.5");
-      SetValue(HKEY_LOCAL_MACHINE, parent + EntryName(), L"UninstallString", Wide(folder_ + "\\uninstall.exe"));
+      SetValue(HKEY_LOCAL_MACHINE, parent + EntryName(), L"UninstallString", L"\"" + Wide(folder_ + "\\uninstall.exe") + L"\"");
       SetValue(HKEY_LOCAL_MACHINE, parent + EntryName(), L"Shortcut", Wide(shortcut_));
     }
     SetValue(HKEY_CLASSES_ROOT, ProtocolKey(), L"URL Protocol", Wide(folder_ + "\\morvantis v9.5.exe"));
-    SetValue(HKEY_CLASSES_ROOT, ProtocolKey() + "\\shell\\open\\command", L"", Wide(folder_ + "\\morvantis v9.5.exe"));
+    SetValue(HKEY_CLASSES_ROOT, ProtocolKey() + "\\shell\\open\\command", L"", L"\"" + Wide(folder_ + "\\morvantis v9.5.exe") + L"\"");
     // Another build's registrations, which must survive.
     SetValue(HKEY_LOCAL_MACHINE, kUninstallWow + std::string("Morvantis_") + otherCode_ + "v9.5", L"DisplayName", L"x");
     SetValue(HKEY_CLASSES_ROOT, "MOrvantis" + otherCode_, L"", L"MorvantisProtocol");

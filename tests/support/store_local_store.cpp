@@ -85,6 +85,7 @@ bool LocalStore::Start() {
   if (!options_.httpsCertUnixPath.empty())
     command += " --https-cert " + Quote(options_.httpsCertUnixPath) + " --https-key " + Quote(options_.httpsKeyUnixPath);
   if (options_.throttle > 0) command += " --throttle " + std::to_string(options_.throttle);
+  if (options_.publicRead) command += " --public-read";
   std::wstring wide = GbkToWide(command, 8192);
   std::vector<wchar_t> mutableCommand(wide.begin(), wide.end());
   mutableCommand.push_back(L'\0');

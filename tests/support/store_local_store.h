@@ -18,6 +18,7 @@ class LocalStore {
     std::string httpsCertUnixPath;  // PEM certificate and key: serve HTTPS
     std::string httpsKeyUnixPath;
     long throttle = 0;  // bytes per second, 0: unlimited
+    bool publicRead = false;  // also answer unsigned requests
   };
   LocalStore();
   explicit LocalStore(const Options& options);

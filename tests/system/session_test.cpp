@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "app/context.h"
 #include "support/test_support.h"
 #include "system/message_box.h"
+#include "system/scoped.h"
 #include "system/session.h"
 #include "system/text.h"
 
@@ -164,23 +166,84 @@ TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilently) {
   EXPECT_FALSE(ShellDeletePath((root / "never-there").c_str()));
 }
 
-TEST(LaunchTerminal, StartsTheTerminalQuotedWithEndInTheInstallationFolder) {
-  ScratchFolder root("launch");
+namespace {
+// The probe copied in as the terminal of a fresh installation folder with a blank in it.
+std::string PlaceProbeTerminal(const ScratchFolder& root) {
   const std::string installDir = root / "Morvantis Install";
   CreatePathFolders((installDir + "\\").c_str());
-  ASSERT_TRUE(CopyFileW(GbkToWide(BinaryPath("test-programs/launch_probe.exe")).c_str(),
+  EXPECT_TRUE(CopyFileW(GbkToWide(BinaryPath("test-programs/launch_probe.exe")).c_str(),
                         GbkToWide(installDir + "\\" + kTerminalExeName).c_str(), FALSE));
-  const std::string record = root / "launches.txt";
-  SetEnvironmentVariableW(L"MORVANTIS_LAUNCH_RECORD", GbkToWide(record).c_str());
   InstallerContext::Instance().installDir = installDir;
+  return installDir;
+}
+
+// The probe's record fields: command line, current folder, process id, and what it saw
+// of MORVANTIS_INSTALLER_ONLY.
+std::vector<std::string> WaitForProbeRecord(const std::string& installDir) {
+  const std::string record = installDir + "\\launches.txt";
+  for (int i = 0; i < 200 && ReadFileBytes(record).find('\n') == std::string::npos; ++i) Sleep(50);
+  std::string line = ReadFileBytes(record);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  std::vector<std::string> fields;
+  size_t from = 0;
+  for (size_t bar; (bar = line.find('|', from)) != std::string::npos; from = bar + 1) fields.push_back(line.substr(from, bar - from));
+  fields.push_back(line.substr(from));
+  return fields;
+}
+
+DWORD ParentProcessId(DWORD processId) {
+  ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ProcessID == processId) return entry.th32ParentProcessID;
+  }
+  return 0;
+}
+}  // namespace
+
+TEST(LaunchTerminal, StartsTheTerminalQuotedWithEndInTheInstallationFolder) {
+  ScratchFolder root("launch");
+  const std::string installDir = PlaceProbeTerminal(root);
   EXPECT_NE(LaunchTerminal(), 0);
-  for (int i = 0; i < 200 && ReadFileBytes(record).empty(); ++i) Sleep(50);
-  Sleep(100);
-  const std::string expected = "\"" + installDir + "\\morvantis v9.5.exe\" end|" + installDir + "\n";
-  EXPECT_EQ(ReadFileBytes(record), expected);
+  const std::vector<std::string> fields = WaitForProbeRecord(installDir);
+  ASSERT_EQ(fields.size(), 4u);
+  EXPECT_EQ(fields[0], "\"" + installDir + "\\morvantis v9.5.exe\" end");
+  EXPECT_EQ(fields[1], installDir);
 
   // A missing terminal is reported through the result only.
   InstallerContext::Instance().installDir = root / "empty";
   EXPECT_EQ(LaunchTerminal(), 0);
-  SetEnvironmentVariableW(L"MORVANTIS_LAUNCH_RECORD", nullptr);
+}
+
+// Started as a child of the session's shell it runs with the shell's token and its
+// user's environment, not with the elevated installer's.
+TEST(LaunchTerminal, StartsAsAChildOfTheShellProcessWithItsUsersEnvironment) {
+  StartedProcess shell = StartProcess(L"\"" + GbkToWide(BinaryPath("test-programs/shell_standin.exe")) + L"\"");
+  ASSERT_TRUE(shell.started);
+  for (int i = 0; i < 200 && GetShellWindow() == nullptr; ++i) Sleep(50);
+  HWND shellWindow = GetShellWindow();
+  ASSERT_NE(shellWindow, nullptr);
+  DWORD shellProcessId = 0;
+  GetWindowThreadProcessId(shellWindow, &shellProcessId);
+
+  ScratchFolder root("launch");
+  const std::string installDir = PlaceProbeTerminal(root);
+  WriteFileBytes(installDir + "\\launches.txt.hold", "");
+  SetEnvironmentVariableW(L"MORVANTIS_INSTALLER_ONLY", L"1");
+  EXPECT_NE(LaunchTerminal(), 0);
+  SetEnvironmentVariableW(L"MORVANTIS_INSTALLER_ONLY", nullptr);
+  const std::vector<std::string> fields = WaitForProbeRecord(installDir);
+  ASSERT_EQ(fields.size(), 4u);
+  EXPECT_EQ(fields[0], "\"" + installDir + "\\morvantis v9.5.exe\" end");
+  EXPECT_EQ(fields[1], installDir);
+  const DWORD parent = ParentProcessId(static_cast<DWORD>(atol(fields[2].c_str())));
+  DeleteFileW(GbkToWide(installDir + "\\launches.txt.hold").c_str());
+  EXPECT_EQ(parent, shellProcessId);
+  EXPECT_NE(parent, GetCurrentProcessId());
+  EXPECT_EQ(fields[3], "") << "the installer's own environment reached the terminal";
+
+  if (shellProcessId == shell.id) PostMessageW(shellWindow, WM_CLOSE, 0, 0);
+  else TerminateProcess(shell.process.Get(), 0);
+  EXPECT_EQ(WaitForSingleObject(shell.process.Get(), 10000), WAIT_OBJECT_0);
 }

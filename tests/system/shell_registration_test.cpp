@@ -135,7 +135,8 @@ TEST_F(ShellRegistrationTest, UninstallEntryHoldsSixValuesInTheThirtyTwoBitViewA
   EXPECT_EQ(expectedNames, SortedValueNames());
   const std::wstring folder = GbkToWide(context.installDir);
   EXPECT_EQ(L"摩凡证券v9.5", ReadRegistryText(HKEY_LOCAL_MACHINE, EntryKey(), L"DisplayName").text);
-  EXPECT_EQ(folder + L"\\uninstall.exe", ReadRegistryText(HKEY_LOCAL_MACHINE, EntryKey(), L"UninstallString").text);
+  // The path in quotation marks; the icon stays bare.
+  EXPECT_EQ(L"\"" + folder + L"\\uninstall.exe\"", ReadRegistryText(HKEY_LOCAL_MACHINE, EntryKey(), L"UninstallString").text);
   EXPECT_EQ(folder + L"\\morvantis v9.5.exe", ReadRegistryText(HKEY_LOCAL_MACHINE, EntryKey(), L"DisplayIcon").text);
   EXPECT_EQ(L"9.5.3.1", ReadRegistryText(HKEY_LOCAL_MACHINE, EntryKey(), L"DisplayVersion").text);
   EXPECT_EQ(L"Harkel Information", ReadRegistryText(HKEY_LOCAL_MACHINE, EntryKey(), L"Publisher").text);
@@ -151,7 +152,7 @@ TEST_F(ShellRegistrationTest, UninstallEntryHoldsSixValuesInTheThirtyTwoBitViewA
   ASSERT_EQ(0, RegisterUninstallEntry());
   EXPECT_EQ(expectedNames, SortedValueNames());
   EXPECT_EQ(L"9.5.4.0", ReadRegistryText(HKEY_LOCAL_MACHINE, EntryKey(), L"DisplayVersion").text);
-  EXPECT_EQ(GbkToWide(scratch_ / "Other Folder\\uninstall.exe"),
+  EXPECT_EQ(L"\"" + GbkToWide(scratch_ / "Other Folder\\uninstall.exe") + L"\"",
             ReadRegistryText(HKEY_LOCAL_MACHINE, EntryKey(), L"UninstallString").text);
 }
 

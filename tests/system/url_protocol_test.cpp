@@ -56,8 +56,8 @@ TEST_F(UrlProtocolTest, RegistersTheOpenCommandAsTheBareTerminalPath) {
   EXPECT_EQ(L"MorvantisProtocol", Value("", nullptr));
   EXPECT_EQ(terminal + L",1", Value("DefaultIcon", nullptr));
   EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, std::string(kProtocolKey) + "\\shell\\open"));
-  // No quotation marks although the path holds a blank, and no URL placeholder.
-  EXPECT_EQ(terminal, Value("shell\\open\\command", nullptr));
+  // In quotation marks, as the path holds a blank, and no URL placeholder.
+  EXPECT_EQ(L"\"" + terminal + L"\"", Value("shell\\open\\command", nullptr));
   EXPECT_EQ(std::vector<std::string>({"URL Schemes: Start", "URL Schemes: Finish"}), LogMessages());
 }
 
@@ -77,7 +77,7 @@ TEST_F(UrlProtocolTest, ExistingKeyIsOpenedAndItsValuesOverwritten) {
 
   const std::wstring terminal = GbkToWide(InstallerContext::Instance().installDir) + L"\\morvantis v9.5.exe";
   EXPECT_EQ(terminal, Value("", L"URL Protocol"));
-  EXPECT_EQ(terminal, Value("shell\\open\\command", nullptr));
+  EXPECT_EQ(L"\"" + terminal + L"\"", Value("shell\\open\\command", nullptr));
   EXPECT_EQ(L"kept", Value("", L"Extra")) << "nothing is deleted first";
   EXPECT_EQ(std::vector<std::string>({"URL Schemes: Start", "URL Schemes: Finish"}), LogMessages());
 }

@@ -165,6 +165,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def check_signature(self, method, resource):
         config = self.server.config
         auth = self.headers.get("Authorization", "")
+        if not auth and config.public_read:
+            return  # a public-read bucket answers anonymous reads; signed ones are still checked
         if not auth.startswith("OSS ") or ":" not in auth:
             raise StoreError(403, "AccessDenied", "AccessDenied: no valid Authorization header.")
         key_id, _, signature = auth[4:].rpartition(":")
@@ -232,6 +234,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             subresources = [q for q in query.split("&") if q.split("=")[0] in SIGNED_SUBRESOURCES]
             resource = "/%s/%s" % (bucket, key) + ("?" + "&".join(sorted(subresources)) if subresources else "")
             log["sub"] = "&".join(subresources)
+            log["auth"] = "signed" if "Authorization" in self.headers else "none"
             self.check_signature(method, resource)
             if bucket != BUCKET:
                 raise StoreError(404, "NoSuchBucket", "The specified bucket does not exist.")
