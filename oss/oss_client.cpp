@@ -329,6 +329,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
     stream = factory ? factory() : std::make_shared<std::stringstream>();
     written = 0;
     crc = 0;
+    if (request.Observer()) request.Observer()->Restart();
     return stream && stream->good();
   };
 
@@ -381,6 +382,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
         stream->write(buffer.data(), got);
         if (!stream->good()) return OssError("WriteStreamFailed", "the response stream cannot be written");
         crc = Crc64Update(crc, buffer.data(), got);
+        if (request.Observer()) request.Observer()->Update(buffer.data(), got);
         written += got;
         if (progress.handler) progress.handler(got, written, total, progress.userData);
       }

@@ -44,6 +44,12 @@ trap gui_cleanup EXIT
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt" | head -n 1; }
 code=$(cache_value MORVANTIS_PACKAGE_CODE)
 folder_name="MOrvantis${code}v9.5"
+# The sample release's signing options for this build: none without a release key.
+release_signing_options() {
+  local key
+  key=$(cache_value MORVANTIS_RELEASE_KEY)
+  [ -z "$key" ] || echo "--sign-key $source/tools/release-keys/DEMO-ONLY-release-private.pem --sign-public $key"
+}
 "$source/tools/wine-prefix" ensure
 
 # Windows paths of the prefix as Unix paths.
@@ -67,12 +73,13 @@ reset_machine() {
 
 wine_cmd() { LANG=zh_CN.UTF-8 /usr/lib/wine/wine64 "$@" </dev/null 2>/dev/null; }
 
-# make_store NAME [release options]: the sample release in $work/NAME.
+# make_store NAME [release options]: the sample release in $work/NAME, signed with the
+# demonstration key when the build has a release key.
 make_store() {
   local name=$1
   shift
   "$python" "$source/tools/make_sample_release.py" --standin "$build/standin" --out "$work/$name" \
-    --package-code "$code" "$@" >/dev/null || fail "could not build the sample release"
+    --package-code "$code" $(release_signing_options) "$@" >/dev/null || fail "could not build the sample release"
 }
 
 # start_store NAME [store options]: serves $work/NAME on the build's port until stopped.

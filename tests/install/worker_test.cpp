@@ -193,6 +193,7 @@ TEST_F(WorkerRun, CorruptRuntimePackageFailsWithStep9) {
   ReleaseManifest manifest{};
   ReadReleaseManifest(manifest, (store.RootWindows() + "\\" + kPrefix + "\\summary.ini").c_str(), "602731");
   store.PutObject(std::string(kPrefix) + "/fix/" + manifest.fixVersion + ".zip", "this is not a zip archive");
+  ASSERT_TRUE(SignRelease(store.RootWindows()));  // as published: it is the archive that is broken
   EXPECT_EQ(Install(), 0u);
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(9)));
   EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装运行库失败");

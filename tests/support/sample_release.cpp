@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "install/release_signature.h"
 #include "support/test_support.h"
 #include "system/session.h"
 #include "system/text.h"
@@ -26,7 +27,19 @@ bool BuildSampleRelease(const std::string& storeRoot, const SampleReleaseOptions
                         (options.quant ? " --quant" : " --no-quant") + (options.stock ? " --stock" : " --no-stock");
   if (options.previous) command += " --edition previous";
   if (options.referenceMb > 0) command += " --reference-mb " + std::to_string(options.referenceMb);
+  if (!BuildReleaseKey().empty()) command += " --sign-key " + ShellQuoted(DemoReleasePrivateKey());
   ProcessResult result = RunShellScript(command + " >/dev/null", 600000);
+  return result.started && !result.timedOut && result.exitCode == 0;
+}
+
+std::string DemoReleasePrivateKey() {
+  return std::string(MORVANTIS_SOURCE_DIR) + "/tools/release-keys/DEMO-ONLY-release-private.pem";
+}
+
+bool SignRelease(const std::string& storeRoot, const std::string& privateKeyUnixPath) {
+  std::string command = "/usr/bin/python3 " + ShellQuoted(std::string(MORVANTIS_SOURCE_DIR) + "/tools/release") + " sign " +
+                        ShellQuoted(WindowsToUnixPath(storeRoot)) + " --key " + ShellQuoted(privateKeyUnixPath);
+  ProcessResult result = RunShellScript(command + " >/dev/null", 60000);
   return result.started && !result.timedOut && result.exitCode == 0;
 }
 
