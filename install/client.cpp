@@ -136,10 +136,11 @@ bool IClient::DownloadObject(const char* key, const char* localPath) {
   oss::GetObjectOutcome outcome = client->GetObject(request);
   ++transfersDone;
   if (outcome.isSuccess()) {
+    outcome = oss::OssError();  // closes the file before the check may delete it
     std::string problem;
     if (release.Check(storeKey, release.Enabled() ? digest.HexDigest() : "", &problem)) return true;
     LogReleaseProblem(problem);
-    ShellDeletePath(localPath);  // nothing of it may be unpacked
+    DeleteFileW(GbkToWide(localPath, 2048).c_str());  // nothing of it may be unpacked
     return false;
   }
   const oss::OssError& error = outcome.error();

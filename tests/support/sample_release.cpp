@@ -36,6 +36,27 @@ std::string DemoReleasePrivateKey() {
   return std::string(MORVANTIS_SOURCE_DIR) + "/tools/release-keys/DEMO-ONLY-release-private.pem";
 }
 
+std::string DemoReleasePublicKey() {
+  static const std::string key = [] {
+    ScratchFolder folder("release-key");
+    const std::string hexPath = folder / "point.hex";
+    RunShellScript("/usr/bin/python3 " + ShellQuoted(std::string(MORVANTIS_SOURCE_DIR) + "/tools/release_public_key.py") + " " +
+                   ShellQuoted(std::string(MORVANTIS_SOURCE_DIR) + "/tools/release-keys/DEMO-ONLY-release-public.pem") +
+                   " > " + ShellQuoted(WindowsToUnixPath(hexPath)));
+    const std::string hex = ReadFileBytes(hexPath);
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+  }();
+  return key;
+}
+
+std::string MakeOtherReleaseKey(const std::string& folder) {
+  const std::string path = WindowsToUnixPath(folder + "\\other-release-key.pem");
+  RunShellScript("openssl ecparam -genkey -name prime256v1 -noout -out " + ShellQuoted(path));
+  return path;
+}
+
 bool SignRelease(const std::string& storeRoot, const std::string& privateKeyUnixPath) {
   std::string command = "/usr/bin/python3 " + ShellQuoted(std::string(MORVANTIS_SOURCE_DIR) + "/tools/release") + " sign " +
                         ShellQuoted(WindowsToUnixPath(storeRoot)) + " --key " + ShellQuoted(privateKeyUnixPath);

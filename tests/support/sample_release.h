@@ -21,6 +21,10 @@ struct SampleReleaseOptions {
 bool BuildSampleRelease(const std::string& storeRoot, const SampleReleaseOptions& options = {});
 // The demonstration release key's private half (a Unix path), which test builds are keyed to.
 std::string DemoReleasePrivateKey();
+// X || Y of the demonstration key's public half, as a build keyed to it embeds it.
+std::string DemoReleasePublicKey();
+// A fresh P-256 private key in folder (a Windows path); returns its Unix path.
+std::string MakeOtherReleaseKey(const std::string& folder);
 // Lists and signs the release below storeRoot again with `tools/release sign` (after a
 // test changed an object); privateKeyUnixPath defaults to the demonstration key.
 bool SignRelease(const std::string& storeRoot, const std::string& privateKeyUnixPath = DemoReleasePrivateKey());
