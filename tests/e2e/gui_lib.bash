@@ -107,10 +107,11 @@ stop_store() {
   store_pid=""
 }
 
-# start_installer [LANG]: runs the installer and waits for its window.
+# start_installer [LANG]: runs the installer ($installer_exe, by default the build's) and
+# waits for its window.
 start_installer() {
   local language=${1:-zh_CN.UTF-8}
-  (cd "$build" && MORVANTIS_LANG=$language "$source/tools/wine-run" "$build/MorvantisSetup.exe" >"$work/installer.out" 2>&1
+  (cd "$build" && MORVANTIS_LANG=$language "$source/tools/wine-run" "${installer_exe:-$build/MorvantisSetup.exe}" >"$work/installer.out" 2>&1
    echo $? >"$work/installer.rc") &
   installer_pid=$!
   rm -f "$work/installer.rc"
