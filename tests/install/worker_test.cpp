@@ -258,7 +258,7 @@ class SignedRun : public WorkerRun {
     ASSERT_EQ(releaseKey.size(), 64u);
     const InstallerContext& context = InstallerContext::Instance();
     WriteFileBytes(context.installDir + "\\morvantis v9.5.exe", "the old terminal");
-    for (const char* parent : {kUninstallParent64, kUninstallParent32}) DeleteRegistryTree(HKEY_LOCAL_MACHINE, std::string(parent) + "\\" + kEntry);
+    for (const char* parent : {kUninstallParent64, kUninstallParentNative}) DeleteRegistryTree(HKEY_LOCAL_MACHINE, std::string(parent) + "\\" + kEntry);
   }
   bool SignedRelease(bool quant, bool stock) { return Release(quant, stock) && SignRelease(store.RootWindows()); }
   std::string Object(const std::string& name) const { return store.RootWindows() + "\\" + kPrefix + "\\" + name; }
@@ -276,7 +276,7 @@ class SignedRun : public WorkerRun {
     EXPECT_FALSE(FileExists(context.installDir + "\\update.ini"));
     EXPECT_FALSE(FileExists(context.tempDir + "\\morvantis v9.5.exe"));
     EXPECT_FALSE(FolderExists(context.tempDir + "\\config"));
-    for (const char* parent : {kUninstallParent64, kUninstallParent32})
+    for (const char* parent : {kUninstallParent64, kUninstallParentNative})
       EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(parent) + "\\" + kEntry));
     std::vector<std::string> lines = InstallLogLines(context.logDir);
     ASSERT_GE(lines.size(), stepLine.empty() ? 1u : 2u);
@@ -284,7 +284,7 @@ class SignedRun : public WorkerRun {
     EXPECT_EQ(check.rfind("Release check failed: " + checkLine, 0), 0u) << check;
     if (!stepLine.empty()) EXPECT_EQ(lines.back(), stepLine);
   }
-  static constexpr char kUninstallParent32[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  static constexpr char kUninstallParentNative[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
   static constexpr char kEntry[] = "Morvantis_602731v9.5";
 };
 
