@@ -31,6 +31,43 @@ std::string StagingFile(const char* fileName) { return InstallerContext::Instanc
 // A plan of zero transfers cannot happen in a run; it must not divide by zero either.
 int32_t SafePlan(int32_t planned) { return planned > 0 ? planned : 1; }
 
+// The signed list and its signature are small; a store that sends more is not believed.
+constexpr size_t kMaxReleaseListBytes = 4 * 1024 * 1024;
+constexpr size_t kMaxSignatureBytes = 1024;
+
+// Keeps a small body in memory and refuses to grow past its limit: a write beyond it
+// fails, and with it the download.
+class CappedBuffer : public std::streambuf {
+ public:
+  explicit CappedBuffer(size_t limit) : limit_(limit) {}
+  std::string text;
+
+ protected:
+  std::streamsize xsputn(const char* data, std::streamsize size) override {
+    if (text.size() + static_cast<size_t>(size) > limit_) return 0;
+    text.append(data, static_cast<size_t>(size));
+    return size;
+  }
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    if (text.size() >= limit_) return traits_type::eof();
+    text.push_back(static_cast<char>(c));
+    return c;
+  }
+
+ private:
+  size_t limit_;
+};
+
+class CappedStream : public std::iostream {
+ public:
+  explicit CappedStream(size_t limit) : std::iostream(nullptr), buffer_(limit) { rdbuf(&buffer_); }
+  const std::string& Text() const { return buffer_.text; }
+
+ private:
+  CappedBuffer buffer_;
+};
+
 int32_t ClampPercent(double value) {
   if (!(value > 0.0)) return 0;  // also NaN
   if (value >= 100.0) return 100;
@@ -54,6 +91,7 @@ void IClient::SetupAccess() {
   plannedTransfers = 4;
   transfersDone = 0;
   unpackShare = 0.0;
+  release = ReleaseVerifier(BuildReleaseKey());
 }
 
 void IClient::ConnectStore() {
@@ -69,6 +107,8 @@ bool IClient::FetchManifest() {
   std::string key = keyPrefix + "/summary.ini";
   std::string localPath = StagingFile("summary.ini");
   if (!DownloadObject(key.c_str(), localPath.c_str())) return false;
+  // A signed build reads the manifest only once the signed list vouches for it.
+  if (release.Enabled() && !LoadReleaseList()) return false;
   const char* packageCode = InstallerContext::Instance().packageCode.c_str();
   ReadReleaseManifest(manifest, localPath.c_str(), packageCode);
   // These values become file names and object keys: refused before any package is asked for.
@@ -80,6 +120,7 @@ bool IClient::FetchManifest() {
 
 bool IClient::DownloadObject(const char* key, const char* localPath) {
   const std::string storeKey = GbkToUtf8(key);
+  if (!AdmitObject(storeKey)) return false;
   const oss::HeadObjectOutcome meta =
       client ? client->GetObjectMeta(bucket, storeKey) : oss::HeadObjectOutcome(oss::OssError("NotConnected", ""));
   if (!meta.isSuccess()) {
@@ -93,10 +134,19 @@ bool IClient::DownloadObject(const char* key, const char* localPath) {
   const std::wstring widePath = GbkToWide(localPath, 2048);
   request.setResponseStreamFactory([widePath]() { return std::make_shared<oss::FileStream>(widePath.c_str()); });
   request.setTransferProgress({&IClient::OnTransferProgress, this});
+  Sha256Stream digest;
+  if (release.Enabled()) request.setBodyObserver(&digest);
   CreatePathFolders(localPath);
   oss::GetObjectOutcome outcome = client->GetObject(request);
   ++transfersDone;
-  if (outcome.isSuccess()) return true;
+  if (outcome.isSuccess()) {
+    outcome = oss::OssError();  // closes the file before the check may delete it
+    std::string problem;
+    if (release.Check(storeKey, release.Enabled() ? digest.HexDigest() : "", &problem)) return true;
+    LogReleaseProblem(problem);
+    DeleteFileW(GbkToWide(localPath, 2048).c_str());  // nothing of it may be unpacked
+    return false;
+  }
   const oss::OssError& error = outcome.error();
   // Formatted whole, then cut on a character boundary to the line's buffer.
   std::string line = FormatBounded(kFailureLineBytes * 4, "Downfile Fail,code:%s,message:%s,requestId:%s",
@@ -122,6 +172,7 @@ bool IClient::DownloadQuant(const char* fileName) {
 
 bool IClient::DownloadStockInfo() {
   std::string key = keyPrefix + "/" + kStockPackage;
+  if (!AdmitObject(GbkToUtf8(key))) return false;  // not even its metadata is asked for
   oss::HeadObjectOutcome head =
       client ? client->HeadObject(bucket, GbkToUtf8(key)) : oss::HeadObjectOutcome(oss::OssError("NotConnected", ""));
   if (head.isSuccess()) {
@@ -134,6 +185,53 @@ bool IClient::DownloadStockInfo() {
   std::string localPath = StagingFile(kStockPackage);
   PostInstallMessage(WM_INSTALL_STEP, 15);
   return DownloadObject(key.c_str(), localPath.c_str());
+}
+
+bool IClient::LoadReleaseList() {
+  const std::string listKey = GbkToUtf8(keyPrefix) + "/release.sha256";
+  std::string list, signature, problem;
+  // Neither counts as a transfer nor posts progress: the run's percentages stay as they are.
+  if (!FetchSmallObject(listKey, kMaxReleaseListBytes, &list) ||
+      !FetchSmallObject(listKey + ".sig", kMaxSignatureBytes, &signature)) {
+    return false;
+  }
+  if (release.Load(listKey, list, signature, &problem)) return true;
+  LogReleaseProblem(problem);
+  return false;
+}
+
+bool IClient::AdmitObject(const std::string& storeKey) {
+  // The manifest comes before the list that vouches for it; the list checks it on arrival.
+  if (!release.Enabled() || (!release.Loaded() && storeKey == GbkToUtf8(keyPrefix) + "/summary.ini")) return true;
+  std::string problem;
+  if (release.Admit(storeKey, &problem)) return true;
+  LogReleaseProblem(problem);
+  return false;
+}
+
+bool IClient::FetchSmallObject(const std::string& storeKey, size_t limit, std::string* body) {
+  if (!client) {
+    LogReleaseProblem(storeKey + " cannot be fetched: no connection to the store");
+    return false;
+  }
+  oss::GetObjectRequest request(bucket, storeKey);
+  std::shared_ptr<CappedStream> stream;
+  request.setResponseStreamFactory([&stream, limit]() {
+    stream = std::make_shared<CappedStream>(limit);
+    return stream;
+  });
+  oss::GetObjectOutcome outcome = client->GetObject(request);
+  if (!outcome.isSuccess()) {
+    const oss::OssError& error = outcome.error();
+    LogReleaseProblem(storeKey + " cannot be fetched: " + error.Code() + " (" + error.Message() + ")");
+    return false;
+  }
+  *body = stream->Text();
+  return true;
+}
+
+void IClient::LogReleaseProblem(const std::string& problem) {
+  InstallLog::Write(CutGbk(Utf8ToGbk("Release check failed: " + problem), kFailureLineBytes - 1).c_str());
 }
 
 void IClient::OnTransferProgress(size_t /*increment*/, int64_t transferred, int64_t total, void* userData) {

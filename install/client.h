@@ -6,6 +6,7 @@
 #include <string>
 
 #include "install/manifest.h"
+#include "install/release_signature.h"
 
 namespace oss { class OssClient; }
 
@@ -42,7 +43,13 @@ class IClient {
   int32_t transfersDone = 0;
   int32_t overallPercent = 0;
   double unpackShare = 0.0;
+  // The signed list of the run; SetupAccess gives it the build's release key (none: unsigned).
+  ReleaseVerifier release;
 
  private:
+  bool LoadReleaseList();
+  bool AdmitObject(const std::string& storeKey);
+  bool FetchSmallObject(const std::string& storeKey, size_t limit, std::string* body);
+  void LogReleaseProblem(const std::string& problem);
   bool sdkStarted_ = false;  // ConnectStore initialised the store library
 };

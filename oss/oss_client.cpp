@@ -360,6 +360,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
     stream = factory ? factory() : std::make_shared<MemoryStream>();
     written = 0;
     crc = 0;
+    if (request.Observer()) request.Observer()->Restart();
     return stream && stream->good();
   };
 
@@ -411,6 +412,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
         if (got == 0) break;
         if (!stream->write(buffer.data(), got)) return OssError("WriteStreamFailed", StreamFailure(stream.get()));
         crc = Crc64Update(crc, buffer.data(), got);
+        if (request.Observer()) request.Observer()->Update(buffer.data(), got);
         written += got;
         if (progress.handler) progress.handler(got, written, total, progress.userData);
       }

@@ -152,21 +152,31 @@ struct TransferProgress {
 // Makes the stream a body is written to; called again (for a fresh, empty stream) when a
 // resumed download has to start over.
 using IOStreamFactory = std::function<std::shared_ptr<BodyStream>()>;
+// Sees every byte of a body as it is written, so a digest costs no second read of the file.
+class BodyObserver {
+ public:
+  virtual ~BodyObserver() = default;
+  virtual void Restart() = 0;  // the body starts over from its first byte
+  virtual void Update(const char* data, size_t size) = 0;
+};
 
 class GetObjectRequest {
  public:
   GetObjectRequest(std::string bucket, std::string key) : bucket_(std::move(bucket)), key_(std::move(key)) {}
   void setResponseStreamFactory(IOStreamFactory factory) { factory_ = std::move(factory); }
   void setTransferProgress(const TransferProgress& progress) { progress_ = progress; }
+  void setBodyObserver(BodyObserver* observer) { observer_ = observer; }  // not owned
   const std::string& Bucket() const { return bucket_; }
   const std::string& Key() const { return key_; }
   const IOStreamFactory& ResponseStreamFactory() const { return factory_; }
   const TransferProgress& Progress() const { return progress_; }
+  BodyObserver* Observer() const { return observer_; }
 
  private:
   std::string bucket_, key_;
   IOStreamFactory factory_;
   TransferProgress progress_;
+  BodyObserver* observer_ = nullptr;
 };
 
 class OssClient {

@@ -4,6 +4,7 @@
     make_sample_release.py --standin DIR --out STOREROOT [--package-code 602731]
                            [--quant | --no-quant] [--stock | --no-stock]
                            [--edition current|previous] [--reference-mb N]
+                           [--sign-key PRIVATE.pem [--sign-public PUBLIC.pem]]
 
 DIR holds the stand-in programs terminal.exe and uninstall.exe. STOREROOT receives the
 objects under the key prefix (STOREROOT/9.5MOrvantisIE/...), replaced as a whole, and
@@ -15,6 +16,9 @@ three descriptions of the result for tests:
   release.json         package code, manifest values and what each package holds
 --edition previous builds an earlier release: other versions and stamp, and a few files
 the current one no longer has (for updates over an older installation).
+--sign-key signs the release as `tools/release sign` does (release.sha256 and its
+signature beside summary.ini), for builds with a release key; --sign-public refuses a
+private key that is not the build's key's other half.
 --reference-mb N adds generated files until the five packages hold about N MiB (a few
 thousand files for a couple of hundred MiB), for benchmarks. The output is the same
 byte for byte for the same inputs: fixed times, fixed seeds, sorted entries.
@@ -35,6 +39,7 @@ from PIL import Image, ImageDraw
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from release_tool._zipwriter import ReleaseError, ZipWriter  # noqa: E402
+from release_tool import _signing, sign  # noqa: E402
 
 KEY_PREFIX = "9.5MOrvantisIE"
 SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sample-release")
@@ -336,6 +341,8 @@ def main(argv):
                         help="previous: an earlier release (other versions, files the current one lacks)")
     parser.add_argument("--reference-mb", type=int, default=0, metavar="N",
                         help="add generated files up to about N MiB of packages (benchmarks)")
+    parser.add_argument("--sign-key", metavar="PEM", help="sign the release with this ECDSA P-256 private key")
+    parser.add_argument("--sign-public", metavar="PEM", help="the build's release key the private key must match")
     args = parser.parse_args(argv)
     if not (len(args.package_code) == 6 and args.package_code.isascii() and args.package_code.isdigit()):
         parser.error("--package-code must be six decimal digits, not %r" % args.package_code)
@@ -344,7 +351,9 @@ def main(argv):
     try:
         release = build_release(args.standin, args.out, args.package_code, EDITIONS[args.edition], args.quant,
                                 args.stock, args.reference_mb)
-    except (ReleaseError, OSError) as error:
+        if args.sign_key:
+            sign.sign_release(args.out, KEY_PREFIX, args.sign_key, args.sign_public)
+    except (ReleaseError, OSError, _signing.SigningError) as error:
         print("make_sample_release: %s" % error, file=sys.stderr)
         return 1
     print("release for package %s in %s: %d packages, %d bytes; installed tree %d files, %d bytes" % (

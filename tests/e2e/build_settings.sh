@@ -61,5 +61,43 @@ elif ! grep -q '107, "Acme"' "$scratch/ok/generated/strings.rc"; then
 fi
 grep -q '107' "$build/generated/strings.rc" && fail "string 107 present although no prefix is set"
 
-echo "$((7 + 6 - failures)) passed, $failures failed"
+# Release keys: only an ECDSA P-256 public key in PEM is taken; the demonstration key only
+# for a loopback store; plain HTTP beyond loopback only signed or when explicitly allowed.
+demo_key=$source/tools/release-keys/DEMO-ONLY-release-public.pem
+openssl ecparam -genkey -name prime256v1 -noout -out "$scratch/private.pem" 2>/dev/null
+openssl ec -in "$scratch/private.pem" -pubout -out "$scratch/public.pem" 2>/dev/null
+openssl ecparam -genkey -name secp384r1 -noout 2>/dev/null | openssl ec -pubout -out "$scratch/p384.pem" 2>/dev/null
+printf 'not a key\n' >"$scratch/text.pem"
+key_message="MORVANTIS_RELEASE_KEY must be an ECDSA P-256 public key"
+configure_expect_failure "$key_message.*no \"-----BEGIN PUBLIC KEY-----\" block" "-DMORVANTIS_RELEASE_KEY=$scratch/text.pem"
+configure_expect_failure "$key_message.*holds a private key" "-DMORVANTIS_RELEASE_KEY=$scratch/private.pem"
+configure_expect_failure "$key_message.*not an uncompressed ECDSA P-256" "-DMORVANTIS_RELEASE_KEY=$scratch/p384.pem"
+configure_expect_failure "$key_message.*cannot be read" "-DMORVANTIS_RELEASE_KEY=$scratch/absent.pem"
+configure_expect_failure "is the demonstration key" "-DMORVANTIS_RELEASE_KEY=$demo_key" -DMORVANTIS_STORE_ENDPOINT=https://oss.example.com
+configure_expect_failure "is plain HTTP" -DMORVANTIS_STORE_ENDPOINT=oss.example.com:8080
+configure_expect_failure "is plain HTTP" -DMORVANTIS_STORE_ENDPOINT=http://10.0.0.5
+accepted=0
+for settings in "-DMORVANTIS_STORE_ENDPOINT=http://oss.example.com -DMORVANTIS_RELEASE_KEY=$scratch/public.pem" \
+                "-DMORVANTIS_STORE_ENDPOINT=oss.example.com -DMORVANTIS_ALLOW_UNSIGNED_HTTP=ON" \
+                "-DMORVANTIS_STORE_ENDPOINT=http://localhost:9000 -DMORVANTIS_RELEASE_KEY=$demo_key"; do
+  # shellcheck disable=SC2086  # the settings are split on purpose
+  if cmake -S "$source" -B "$scratch/key" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-w64.cmake" \
+      -DMORVANTIS_TESTS=OFF $settings >"$scratch/out" 2>&1; then
+    accepted=$((accepted + 1))
+  else
+    fail "refused: $settings"; tail -5 "$scratch/out"
+  fi
+  rm -rf "$scratch/key"
+done
+# A keyed build compiles its key's point in; an unkeyed one has none.
+key=$(sed -n 's/^MORVANTIS_RELEASE_KEY:[A-Z]*=//p' "$build/CMakeCache.txt")
+if [ -n "$key" ]; then
+  point=$(/usr/bin/python3 "$source/tools/release_public_key.py" "$key") || fail "the build's key cannot be read"
+  sed -n 's/^#define MORVANTIS_RELEASE_KEY_BYTES //p' "$build/generated/release_key.h" | sed 's/0x//g; s/,//g' |
+    grep -qx "$point" || fail "the release key's point is not the one compiled in"
+else
+  grep -q 'MORVANTIS_RELEASE_KEY_BYTES $' "$build/generated/release_key.h" || fail "an unkeyed build has key bytes"
+fi
+
+echo "$((7 + 6 + 7 + 3 + 1 - failures)) passed, $failures failed"
 [ $failures -eq 0 ]

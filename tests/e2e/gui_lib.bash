@@ -51,6 +51,12 @@ store_port=$(printf '%s\n' "$store_endpoint" | sed -n 's|^\(https\?://\)\{0,1\}[
 store_port=${store_port:-80}
 store_key_id=$(cache_value MORVANTIS_STORE_KEY_ID)
 store_key_secret=$(cache_value MORVANTIS_STORE_KEY_SECRET)
+# The sample release's signing options for this build: none without a release key.
+release_signing_options() {
+  local key
+  key=$(cache_value MORVANTIS_RELEASE_KEY)
+  [ -z "$key" ] || echo "--sign-key $source/tools/release-keys/DEMO-ONLY-release-private.pem --sign-public $key"
+}
 "$source/tools/wine-prefix" ensure
 
 # Windows paths of the prefix as Unix paths.
@@ -74,12 +80,13 @@ reset_machine() {
 
 wine_cmd() { LANG=zh_CN.UTF-8 /usr/lib/wine/wine64 "$@" </dev/null 2>/dev/null; }
 
-# make_store NAME [release options]: the sample release in $work/NAME.
+# make_store NAME [release options]: the sample release in $work/NAME, signed with the
+# demonstration key when the build has a release key.
 make_store() {
   local name=$1
   shift
   "$python" "$source/tools/make_sample_release.py" --standin "$build/standin" --out "$work/$name" \
-    --package-code "$code" "$@" >/dev/null || fail "could not build the sample release"
+    --package-code "$code" $(release_signing_options) "$@" >/dev/null || fail "could not build the sample release"
 }
 
 # start_store NAME [store options]: serves $work/NAME on the build's port, with the
@@ -109,11 +116,12 @@ stop_store() {
   store_pid=""
 }
 
-# start_installer [LANG [ARGUMENTS...]]: runs the installer and waits for its window.
+# start_installer [LANG [ARGUMENTS...]]: runs the installer ($installer_exe, by default
+# the build's) and waits for its window.
 start_installer() {
   local language=${1:-zh_CN.UTF-8}
   shift || true
-  (cd "$build" && MORVANTIS_LANG=$language "$source/tools/wine-run" "$build/MorvantisSetup.exe" "$@" >"$work/installer.out" 2>&1
+  (cd "$build" && MORVANTIS_LANG=$language "$source/tools/wine-run" "${installer_exe:-$build/MorvantisSetup.exe}" "$@" >"$work/installer.out" 2>&1
    echo $? >"$work/installer.rc") &
   installer_pid=$!
   rm -f "$work/installer.rc"

@@ -163,6 +163,12 @@ for _ in $(seq 1 100); do [ -s "$work/port" ] && break; sleep 0.2; done
 [ -s "$work/port" ] || { cat "$work/demo.log" >&2; fail "demo store did not start"; }
 key_id=$(sed -n 's/^MORVANTIS_STORE_KEY_ID:[A-Z]*=//p' "$build/CMakeCache.txt")
 key_secret=$(sed -n 's/^MORVANTIS_STORE_KEY_SECRET:[A-Z]*=//p' "$build/CMakeCache.txt")
+# A build with a release key gets a signed release, one without an unsigned one.
+if [ -n "$(sed -n "s/^MORVANTIS_RELEASE_KEY:[A-Z]*=//p" "$build/CMakeCache.txt")" ]; then
+  [ -s "$work/demo-build/demo-store/9.5MOrvantisIE/release.sha256.sig" ] || fail "the demo store is not signed"
+else
+  [ ! -e "$work/demo-build/demo-store/9.5MOrvantisIE/release.sha256" ] || fail "the demo store is signed without a key"
+fi
 "$python" - "$(cat "$work/port")" "$key_id" "$key_secret" "$work/demo-build/demo-store" <<'EOF' || fail "signed GET from the demo store"
 import base64, email.utils, hashlib, hmac, http.client, sys
 port, key_id, secret, root = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "install/credentials.h"
 #include "install/messages.h"
 #include "install/folder_swap.h"
+#include "install/release_signature.h"
 #include "install/worker.h"
 #include "support/file_holder.h"
 #include "support/file_system_fixtures.h"
@@ -76,9 +78,10 @@ class WorkerRun : public ::testing::Test {
       client.accessKeySecret = none.accessKeySecret;
     }
     client.endpoint = store.Endpoint();
+    client.release = ReleaseVerifier(releaseKey);
     client.ConnectStore();
     if (!client.FetchManifest()) return 99;
-    recorder.Drain();  // the manifest's own progress
+    manifestMessages = recorder.Drain();  // the manifest's own progress
     if (beforeWorker) beforeWorker();
     unsigned result = InstallWorker(&client);
     messages = recorder.Drain();
@@ -93,6 +96,8 @@ class WorkerRun : public ::testing::Test {
   bool anonymous = false;
   InstallMessageRecorder recorder;
   IClient client;
+  std::string releaseKey = BuildReleaseKey();  // what the run's build is keyed to
+  std::vector<std::pair<UINT, LPARAM>> manifestMessages;
   std::vector<std::pair<UINT, LPARAM>> messages;
 };
 
@@ -234,6 +239,7 @@ TEST_F(WorkerRun, CorruptRuntimePackageFailsWithStep9) {
   ReleaseManifest manifest{};
   ReadReleaseManifest(manifest, (store.RootWindows() + "\\" + kPrefix + "\\summary.ini").c_str(), "602731");
   store.PutObject(std::string(kPrefix) + "/fix/" + manifest.fixVersion + ".zip", "this is not a zip archive");
+  ASSERT_TRUE(SignRelease(store.RootWindows()));  // as published: it is the archive that is broken
   EXPECT_EQ(Install(), 0u);
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(9)));
   EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装运行库失败");
@@ -385,4 +391,146 @@ TEST_F(DriverRun, FileWhereTheInstallationFolderBelongsIsReplacedByTheInstallati
   EXPECT_EQ(RunFrom(scratch.Path(), scratch.Path(), scratch.Path()), 0u);
   ASSERT_TRUE(FolderExists(installDir));
   EXPECT_EQ(InstalledFiles(installDir), ExpectedInstalledTree(store.RootWindows()));
+}
+
+// Signed releases: every run below is keyed to the demonstration key, whatever this
+// build's own key, and serves a release signed with it unless the test says otherwise.
+class SignedRun : public WorkerRun {
+ protected:
+  void SetUp() override {
+    WorkerRun::SetUp();
+    releaseKey = DemoReleasePublicKey();
+    ASSERT_EQ(releaseKey.size(), 64u);
+    const InstallerContext& context = InstallerContext::Instance();
+    WriteFileBytes(context.installDir + "\\morvantis v9.5.exe", "the old terminal");
+    for (const char* parent : {kUninstallParent64, kUninstallParentNative}) DeleteRegistryTree(HKEY_LOCAL_MACHINE, std::string(parent) + "\\" + kEntry);
+  }
+  bool SignedRelease(bool quant, bool stock) { return Release(quant, stock) && SignRelease(store.RootWindows()); }
+  std::string Object(const std::string& name) const { return store.RootWindows() + "\\" + kPrefix + "\\" + name; }
+  void EditList(const std::function<std::string(const std::string&)>& edit, const std::string& privateKey) {
+    const std::string list = Object("release.sha256");
+    WriteFileBytes(list, edit(ReadFileBytes(list)));
+    RunShellScript("openssl dgst -sha256 -sign '" + privateKey + "' -out '" + WindowsToUnixPath(list + ".sig") + "' '" +
+                   WindowsToUnixPath(list) + "'");
+  }
+  // What a refused run must leave: the old installation as it was, nothing staged from a
+  // package, nothing registered, and a log ending in the check's line and the step's.
+  void ExpectRefused(const std::string& checkLine, const std::string& stepLine) {
+    const InstallerContext& context = InstallerContext::Instance();
+    EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantis v9.5.exe"), "the old terminal");
+    EXPECT_FALSE(FileExists(context.installDir + "\\update.ini"));
+    EXPECT_FALSE(FileExists(context.tempDir + "\\morvantis v9.5.exe"));
+    EXPECT_FALSE(FolderExists(context.tempDir + "\\config"));
+    for (const char* parent : {kUninstallParent64, kUninstallParentNative})
+      EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(parent) + "\\" + kEntry));
+    std::vector<std::string> lines = InstallLogLines(context.logDir);
+    ASSERT_GE(lines.size(), stepLine.empty() ? 1u : 2u);
+    const std::string& check = stepLine.empty() ? lines.back() : lines[lines.size() - 2];
+    EXPECT_EQ(check.rfind("Release check failed: " + checkLine, 0), 0u) << check;
+    if (!stepLine.empty()) EXPECT_EQ(lines.back(), stepLine);
+  }
+  static constexpr char kUninstallParentNative[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  static constexpr char kEntry[] = "Morvantis_602731v9.5";
+};
+
+TEST_F(SignedRun, SignedReleaseInstallsWithTheSamePercentagesAsAnUnsignedOne) {
+  ASSERT_TRUE(SignedRelease(true, true));
+  EXPECT_EQ(Install(), 1u);
+  EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
+  EXPECT_EQ(store.Requests("GET", std::string(kPrefix) + "/release.sha256").size(), 1u);
+  EXPECT_EQ(store.Requests("GET", std::string(kPrefix) + "/release.sha256.sig").size(), 1u);
+  auto signedManifest = manifestMessages;
+  auto signedRun = messages;
+
+  // The same release without list and signature, installed by a build without a key.
+  DeleteFileW(GbkToWide(Object("release.sha256")).c_str());
+  DeleteFileW(GbkToWide(Object("release.sha256.sig")).c_str());
+  releaseKey.clear();
+  EXPECT_EQ(Install(), 1u);
+  EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
+  EXPECT_EQ(manifestMessages, signedManifest);
+  EXPECT_EQ(messages, signedRun);
+}
+
+TEST_F(SignedRun, BuildWithoutAKeyInstallsAnUnsignedRelease) {
+  ASSERT_TRUE(Release(false, false));
+  DeleteFileW(GbkToWide(Object("release.sha256")).c_str());
+  DeleteFileW(GbkToWide(Object("release.sha256.sig")).c_str());
+  releaseKey.clear();
+  EXPECT_EQ(Install(), 1u);
+  EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
+  EXPECT_TRUE(store.Requests("GET", std::string(kPrefix) + "/release.sha256").empty());
+  EXPECT_NE(ReadFileBytes(InstallerContext::Instance().installDir + "\\morvantis v9.5.exe"), "the old terminal");
+}
+
+TEST_F(SignedRun, PackageReplacedByAnotherValidZipFailsAtItsDownloadStep) {
+  ASSERT_TRUE(SignedRelease(false, false));
+  // The store serves it with a CRC-64 and length of its own: only the list can tell.
+  store.PutObject(std::string(kPrefix) + "/config.zip", ReadFileBytes(Object("base.zip")));
+  EXPECT_EQ(Install(), 0u);
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(3)));
+  EXPECT_TRUE(Values(WM_INSTALL_DONE).empty());
+  ExpectRefused(std::string(kPrefix) + "/config.zip has SHA-256 ", "下载配置文件失败");
+  EXPECT_FALSE(FileExists(InstallerContext::Instance().tempDir + "\\config.zip"));
+}
+
+TEST_F(SignedRun, ListWithoutTheStockPackageFailsAtItsStepWithoutRequestingIt) {
+  ASSERT_TRUE(SignedRelease(false, true));
+  const std::string stockKey = std::string(kPrefix) + "/CspAccessApi.StockInfo.pub.zip";
+  EditList([&](const std::string& list) {
+    std::istringstream lines(list);
+    std::string line, kept;
+    while (std::getline(lines, line)) {
+      if (line.size() <= 66 || line.substr(66) != stockKey) kept += line + "\n";
+    }
+    return kept;
+  }, DemoReleasePrivateKey());
+  EXPECT_EQ(Install(), 0u);
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(15)));
+  ExpectRefused(stockKey + " is not in the signed list", "下载证券信息配置文件失败");
+  EXPECT_TRUE(store.Requests("HEAD", stockKey).empty());
+  EXPECT_TRUE(store.Requests("GET", stockKey).empty());
+}
+
+TEST_F(SignedRun, ManifestThatTheSignedListDoesNotVouchForFailsBeforeAnyPackage) {
+  ASSERT_TRUE(SignedRelease(false, false));
+  const std::string listKey = std::string(kPrefix) + "/release.sha256";
+  const std::string summary = ReadFileBytes(Object("summary.ini"));
+  ScratchFolder keys("keys");
+  const std::string otherKey = MakeOtherReleaseKey(keys.Path());
+  struct Case {
+    const char* what;
+    std::function<void()> tamper;
+    std::string line;
+  };
+  const std::vector<Case> cases = {
+      {"tampered manifest", [&] { WriteFileBytes(Object("summary.ini"), summary + "[quant]\r\n602731=evil\r\n"); },
+       std::string(kPrefix) + "/summary.ini has SHA-256 "},
+      {"signature by another key", [&] { EditList([](const std::string& list) { return list; }, otherKey); },
+       listKey + ".sig does not match " + listKey},
+      {"truncated signature",
+       [&] { WriteFileBytes(Object("release.sha256.sig"), ReadFileBytes(Object("release.sha256.sig")).substr(0, 40)); },
+       listKey + ".sig is not a DER-encoded ECDSA P-256 signature"},
+      {"list changed after signing",
+       [&] { WriteFileBytes(Object("release.sha256"), ReadFileBytes(Object("release.sha256")) + "\n"); },
+       listKey + ".sig does not match " + listKey},
+      {"malformed list", [&] { EditList([](const std::string& list) { return "SHA256 " + list; }, DemoReleasePrivateKey()); },
+       listKey + " is malformed: line 1 "},
+      {"missing list", [&] { DeleteFileW(GbkToWide(Object("release.sha256")).c_str()); }, listKey + " cannot be fetched: NoSuchKey"},
+  };
+  for (const Case& tampered : cases) {
+    SCOPED_TRACE(tampered.what);
+    ASSERT_TRUE(SignedRelease(false, false));
+    tampered.tamper();
+    ShellDeletePath(InstallerContext::Instance().logDir.c_str());
+    const size_t before = store.AccessLog().size();
+    EXPECT_EQ(Install(), 99u);  // the failure page of step 0
+    ExpectRefused(tampered.line, "");
+    auto log = store.AccessLog();
+    for (size_t i = before; i < log.size(); ++i) {
+      const std::string& key = log[i]["key"];
+      EXPECT_TRUE(key == std::string(kPrefix) + "/summary.ini" || key.rfind(listKey, 0) == 0) << key;
+    }
+    InstallLog::Close();
+  }
 }

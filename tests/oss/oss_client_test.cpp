@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "install/release_signature.h"
 #include "oss/crc64.h"
 #include "oss/oss_client.h"
 #include "support/store_local_store.h"
@@ -23,6 +24,12 @@ std::string Pattern(size_t size) {
     c = static_cast<char>(x >> 24);
   }
   return bytes;
+}
+
+std::string Sha256Of(const std::string& bytes) {
+  Sha256Stream digest;
+  digest.Update(bytes.data(), bytes.size());
+  return digest.HexDigest();
 }
 
 struct Download {
@@ -53,8 +60,10 @@ class OssClientTest : public ::testing::Test {
     return std::make_unique<oss::OssClient>(store.Endpoint(), id, secret, configuration);
   }
 
-  oss::GetObjectOutcome Get(const oss::OssClient& client, Download& download, const std::string& key = kKey) {
+  oss::GetObjectOutcome Get(const oss::OssClient& client, Download& download, const std::string& key = kKey,
+                            oss::BodyObserver* observer = nullptr) {
     oss::GetObjectRequest request(kBucket, key);
+    request.setBodyObserver(observer);
     request.setResponseStreamFactory([&download]() {
       ++download.streamsMade;
       download.stream = std::make_shared<oss::MemoryStream>();
@@ -196,9 +205,11 @@ TEST_F(OssClientTest, CutConnectionResumesWithRange) {
   store.PutObject(kKey, body);
   store.SetFaults(R"({"9.5MOrvantisIE/base.zip": [{"action": "cut", "after": 700000, "count": 1, "method": "GET"}]})");
   Download download;
-  oss::GetObjectOutcome outcome = Get(*Client(), download);
+  Sha256Stream digest;  // sees the resumed body as one
+  oss::GetObjectOutcome outcome = Get(*Client(), download, kKey, &digest);
   ASSERT_TRUE(outcome.isSuccess()) << outcome.error().Code() << " " << outcome.error().Message();
   EXPECT_EQ(download.stream->str(), body);
+  EXPECT_EQ(digest.HexDigest(), Sha256Of(body));
   EXPECT_EQ(download.streamsMade, 1);
   auto gets = store.Requests("GET", kKey);
   ASSERT_EQ(gets.size(), 2u);
@@ -215,8 +226,10 @@ TEST_F(OssClientTest, StoreIgnoringTheRangeStartsOver) {
   store.SetFaults(R"({"9.5MOrvantisIE/base.zip": [{"action": "cut", "after": 300000, "count": 1, "method": "GET"},
                                                   {"action": "ignore_range"}]})");
   Download download;
-  ASSERT_TRUE(Get(*Client(), download).isSuccess());
+  Sha256Stream digest;  // starts over with the body
+  ASSERT_TRUE(Get(*Client(), download, kKey, &digest).isSuccess());
   EXPECT_EQ(download.stream->str(), body);
+  EXPECT_EQ(digest.HexDigest(), Sha256Of(body));
   EXPECT_EQ(download.streamsMade, 2);  // a fresh, empty stream for the second whole body
   auto gets = store.Requests("GET", kKey);
   ASSERT_EQ(gets.size(), 2u);

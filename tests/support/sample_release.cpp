@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "install/release_signature.h"
 #include "support/test_support.h"
 #include "system/session.h"
 #include "system/text.h"
@@ -26,7 +27,40 @@ bool BuildSampleRelease(const std::string& storeRoot, const SampleReleaseOptions
                         (options.quant ? " --quant" : " --no-quant") + (options.stock ? " --stock" : " --no-stock");
   if (options.previous) command += " --edition previous";
   if (options.referenceMb > 0) command += " --reference-mb " + std::to_string(options.referenceMb);
+  if (!BuildReleaseKey().empty()) command += " --sign-key " + ShellQuoted(DemoReleasePrivateKey());
   ProcessResult result = RunShellScript(command + " >/dev/null", 600000);
+  return result.started && !result.timedOut && result.exitCode == 0;
+}
+
+std::string DemoReleasePrivateKey() {
+  return std::string(MORVANTIS_SOURCE_DIR) + "/tools/release-keys/DEMO-ONLY-release-private.pem";
+}
+
+std::string DemoReleasePublicKey() {
+  static const std::string key = [] {
+    ScratchFolder folder("release-key");
+    const std::string hexPath = folder / "point.hex";
+    RunShellScript("/usr/bin/python3 " + ShellQuoted(std::string(MORVANTIS_SOURCE_DIR) + "/tools/release_public_key.py") + " " +
+                   ShellQuoted(std::string(MORVANTIS_SOURCE_DIR) + "/tools/release-keys/DEMO-ONLY-release-public.pem") +
+                   " > " + ShellQuoted(WindowsToUnixPath(hexPath)));
+    const std::string hex = ReadFileBytes(hexPath);
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+  }();
+  return key;
+}
+
+std::string MakeOtherReleaseKey(const std::string& folder) {
+  const std::string path = WindowsToUnixPath(folder + "\\other-release-key.pem");
+  RunShellScript("openssl ecparam -genkey -name prime256v1 -noout -out " + ShellQuoted(path));
+  return path;
+}
+
+bool SignRelease(const std::string& storeRoot, const std::string& privateKeyUnixPath) {
+  std::string command = "/usr/bin/python3 " + ShellQuoted(std::string(MORVANTIS_SOURCE_DIR) + "/tools/release") + " sign " +
+                        ShellQuoted(WindowsToUnixPath(storeRoot)) + " --key " + ShellQuoted(privateKeyUnixPath);
+  ProcessResult result = RunShellScript(command + " >/dev/null", 60000);
   return result.started && !result.timedOut && result.exitCode == 0;
 }
 

@@ -16,8 +16,18 @@ struct SampleReleaseOptions {
   int referenceMb = 0;    // >0: a reference release of about that many MiB
 };
 // Builds the release from the stand-ins of this build into storeRoot (a Windows path;
-// the objects go below storeRoot\9.5MOrvantisIE). False when the script failed.
+// the objects go below storeRoot\9.5MOrvantisIE), signed with the demonstration key when
+// the build has a release key. False when the script failed.
 bool BuildSampleRelease(const std::string& storeRoot, const SampleReleaseOptions& options = {});
+// The demonstration release key's private half (a Unix path), which test builds are keyed to.
+std::string DemoReleasePrivateKey();
+// X || Y of the demonstration key's public half, as a build keyed to it embeds it.
+std::string DemoReleasePublicKey();
+// A fresh P-256 private key in folder (a Windows path); returns its Unix path.
+std::string MakeOtherReleaseKey(const std::string& folder);
+// Lists and signs the release below storeRoot again with `tools/release sign` (after a
+// test changed an object); privateKeyUnixPath defaults to the demonstration key.
+bool SignRelease(const std::string& storeRoot, const std::string& privateKeyUnixPath = DemoReleasePrivateKey());
 // Every file the installed tree holds once the release is unpacked (update.ini and the
 // log folder aside): GBK relative paths with backslashes, sorted as ListFilesRecursive
 // sorts them.
