@@ -37,35 +37,24 @@ constexpr size_t kMaxSignatureBytes = 1024;
 
 // Keeps a small body in memory and refuses to grow past its limit: a write beyond it
 // fails, and with it the download.
-class CappedBuffer : public std::streambuf {
+class CappedStream : public oss::BodyStream {
  public:
-  explicit CappedBuffer(size_t limit) : limit_(limit) {}
-  std::string text;
-
- protected:
-  std::streamsize xsputn(const char* data, std::streamsize size) override {
-    if (text.size() + static_cast<size_t>(size) > limit_) return 0;
-    text.append(data, static_cast<size_t>(size));
-    return size;
+  explicit CappedStream(size_t limit) : limit_(limit) {}
+  bool write(const char* data, size_t size) override {
+    if (text_.size() + size > limit_) {
+      full_ = true;
+      return false;
+    }
+    text_.append(data, size);
+    return true;
   }
-  int overflow(int c) override {
-    if (c == traits_type::eof()) return traits_type::not_eof(c);
-    if (text.size() >= limit_) return traits_type::eof();
-    text.push_back(static_cast<char>(c));
-    return c;
-  }
+  bool good() const override { return !full_; }
+  const std::string& Text() const { return text_; }
 
  private:
   size_t limit_;
-};
-
-class CappedStream : public std::iostream {
- public:
-  explicit CappedStream(size_t limit) : std::iostream(nullptr), buffer_(limit) { rdbuf(&buffer_); }
-  const std::string& Text() const { return buffer_.text; }
-
- private:
-  CappedBuffer buffer_;
+  bool full_ = false;
+  std::string text_;
 };
 
 int32_t ClampPercent(double value) {

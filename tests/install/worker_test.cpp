@@ -421,8 +421,9 @@ class SignedRun : public WorkerRun {
     EXPECT_FALSE(FileExists(context.installDir + "\\update.ini"));
     EXPECT_FALSE(FileExists(context.tempDir + "\\morvantis v9.5.exe"));
     EXPECT_FALSE(FolderExists(context.tempDir + "\\config"));
-    for (const char* parent : {kUninstallParent64, kUninstallParentNative})
+    for (const char* parent : {kUninstallParent64, kUninstallParentNative}) {
       EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(parent) + "\\" + kEntry));
+    }
     std::vector<std::string> lines = InstallLogLines(context.logDir);
     ASSERT_GE(lines.size(), stepLine.empty() ? 1u : 2u);
     const std::string& check = stepLine.empty() ? lines.back() : lines[lines.size() - 2];
