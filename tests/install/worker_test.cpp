@@ -428,7 +428,9 @@ class SignedRun : public WorkerRun {
     ASSERT_GE(lines.size(), stepLine.empty() ? 1u : 2u);
     const std::string& check = stepLine.empty() ? lines.back() : lines[lines.size() - 2];
     EXPECT_EQ(check.rfind("Release check failed: " + checkLine, 0), 0u) << check;
-    if (!stepLine.empty()) EXPECT_EQ(lines.back(), stepLine);
+    if (!stepLine.empty()) {
+      EXPECT_EQ(lines.back(), stepLine);
+    }
   }
   static constexpr char kUninstallParentNative[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
   static constexpr char kEntry[] = "Morvantis_602731v9.5";
