@@ -20,7 +20,7 @@ configure() {  # configure FOLDER [-D settings...]
 
 echo "== a build for a remote store is refused"
 remote=$build/demo-remote
-configure "$remote" -DMORVANTIS_STORE_ENDPOINT=oss-accelerate.example.com
+configure "$remote" -DMORVANTIS_STORE_ENDPOINT=https://oss-accelerate.example.com
 if "$source/tools/demo" "$remote" --headless >"$remote.demo.log" 2>&1; then fail "demo ran with a remote endpoint"; fi
 grep -q 'must be 127.0.0.1:PORT' "$remote.demo.log" || fail "no clear refusal: $(cat "$remote.demo.log")"
 [ ! -e "$remote/MorvantisSetup.exe" ] || fail "the remote build was built anyway"

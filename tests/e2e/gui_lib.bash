@@ -89,6 +89,15 @@ make_store() {
     --package-code "$code" $(release_signing_options) "$@" >/dev/null || fail "could not build the sample release"
 }
 
+# resign_store NAME: signs $work/NAME again after a test changed its objects (nothing
+# for a build without a release key).
+resign_store() {
+  local key
+  key=$(cache_value MORVANTIS_RELEASE_KEY)
+  [ -z "$key" ] || "$python" "$source/tools/release" sign "$work/$1" --public "$key" \
+    --key "$source/tools/release-keys/DEMO-ONLY-release-private.pem" >/dev/null || fail "could not sign $1 again"
+}
+
 # start_store NAME [store options]: serves $work/NAME on the build's port, with the
 # build's key, until stopped.
 start_store() {

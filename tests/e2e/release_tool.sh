@@ -48,11 +48,15 @@ done
 [ "$before" = "$(cd "$work/rel" && find . -type f | sort | xargs sha256sum)" ] || fail "a refused build changed the release"
 
 echo "== sign (release.sha256 over summary.ini and every package, ECDSA P-256)"
-openssl ecparam -name prime256v1 -genkey -noout -out "$work/release-key.pem" 2>/dev/null
-openssl ec -in "$work/release-key.pem" -pubout -out "$work/release-pub.pem" 2>/dev/null
-(cd "$work/rel" && find "$prefix" -type f ! -name 'release.sha256*' | LC_ALL=C sort | xargs -d '\n' sha256sum) \
-  >"$work/rel/$prefix/release.sha256"
-openssl dgst -sha256 -sign "$work/release-key.pem" -out "$work/rel/$prefix/release.sha256.sig" "$work/rel/$prefix/release.sha256"
+# The demonstration key: the build under test is keyed to it (tools/test-all), so the
+# installation below checks this signature.
+cp "$source/tools/release-keys/DEMO-ONLY-release-private.pem" "$work/release-key.pem"
+cp "$source/tools/release-keys/DEMO-ONLY-release-public.pem" "$work/release-pub.pem"
+"$release" sign "$work/rel" --key "$work/release-key.pem" >/dev/null || fail "sign"
+[ -s "$work/rel/$prefix/release.sha256" ] && [ -s "$work/rel/$prefix/release.sha256.sig" ] || fail "sign wrote nothing"
+(cd "$work/rel" && sha256sum --quiet -c "$prefix/release.sha256") || fail "release.sha256 does not match the objects"
+openssl dgst -sha256 -verify "$work/release-pub.pem" -signature "$work/rel/$prefix/release.sha256.sig" \
+  "$work/rel/$prefix/release.sha256" >/dev/null || fail "openssl does not verify the signature"
 
 echo "== publish with the write key; the installers' read key may not write"
 mkdir -p "$work/store"

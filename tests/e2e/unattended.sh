@@ -80,6 +80,7 @@ import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "a") as archive:
     archive.writestr("bin", "a file where a folder is")
 PY
+resign_store clash
 start_store clash
 status=$(setup /S "/LOG=$windows_profile\\setup-copy.log")
 [ "$status" = $((100 + 8)) ] || fail "exit $status"

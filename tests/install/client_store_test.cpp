@@ -176,6 +176,7 @@ TEST_F(ClientStoreTest, MissingKeyIsLoggedWithoutAGetOrACountedTransfer) {
 }
 
 TEST_F(ClientStoreTest, DownloadTheStagingVolumeCannotHoldIsRefusedBeforeAnyByte) {
+  Unsigned();
   SecondVolume small(128 * 1024);
   if (!small.Ready()) GTEST_SKIP() << small.WhyNot();
   const std::string key = kPrefix + "/base.zip";
@@ -261,6 +262,7 @@ TEST_F(ClientStoreTest, FailureLineIsCutToItsBuffer) {
 // staging folder, name a device or carry other bytes fails the manifest step, before
 // any package is requested.
 TEST_F(ClientStoreTest, HostileNamesInTheManifestAreRefusedBeforeAnyPackageRequest) {
+  Unsigned();
   const std::string key = kPrefix + "/summary.ini";
   const std::vector<std::string> hostile = {"..\\..\\..\\victim\\x", "..", ".", "a/../../b", "C:x", "NUL", "nul.txt",
                                             "Com3", "LPT9.zip", "aux", "交易", "a b", "x\\y"};

@@ -120,6 +120,7 @@ TEST_F(WorkerRun, ReleaseWithoutOptionalPackagesInstallsIntoAFreshFolder) {
   const size_t quant = text.find("[quant]\r\n");
   ASSERT_NE(quant, std::string::npos);
   ASSERT_TRUE(WriteFileBytes(manifest, text.insert(quant + 9, "602731=\r\n")));
+  ASSERT_TRUE(SignRelease(store.RootWindows()));
   const InstallerContext& context = InstallerContext::Instance();
   EXPECT_EQ(Install(), 1u);
   EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 7, 9, 8, 12, 13, 14}));
@@ -180,7 +181,9 @@ TEST_F(WorkerRun, BuildWithoutAKeyInstallsFromAPublicReadBucketWithUnsignedReque
   EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
   EXPECT_TRUE(FileExists(InstallerContext::Instance().installDir + "\\morvantis v9.5.exe"));
   const auto requests = store.AccessLog();
-  EXPECT_EQ(requests.size(), 13u);  // manifest and four packages: two each; metadata of one more
+  // Manifest and four packages: two each; metadata of one more; a keyed build also
+  // fetches the signed list and its signature.
+  EXPECT_EQ(requests.size(), client.release.Enabled() ? 15u : 13u);
   for (const auto& request : requests) {
     EXPECT_EQ(request.at("auth"), "none") << request.at("key");
     EXPECT_EQ(request.at("status").substr(0, 1), "2") << request.at("key");
