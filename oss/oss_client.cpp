@@ -23,6 +23,34 @@ std::atomic<int> sdkUsers{0};
 constexpr size_t kChunkBytes = 64 * 1024;
 // An error document is small; anything beyond this is not read.
 constexpr size_t kMaxErrorBody = 64 * 1024;
+// The transport's low-speed rule: a body that moves fewer than this many bytes in any
+// window of this length ends its attempt, so a store cannot hold a transfer by dripping.
+constexpr size_t kLowSpeedBytes = 10;
+constexpr ULONGLONG kLowSpeedWindowMs = 10000;
+constexpr char kLowSpeedPhase[] = "reading the body: fewer than 10 bytes in 10 seconds";
+
+// Keeps the arrival times of the last kLowSpeedBytes bytes of a body: once the oldest
+// of them is a whole window old, the window behind it held fewer than that many.
+class LowSpeedRule {
+ public:
+  LowSpeedRule() : start_(GetTickCount64()) {}
+  void Arrived(size_t bytes) {
+    const ULONGLONG now = GetTickCount64();
+    for (size_t i = 0; i < std::min(bytes, kLowSpeedBytes); ++i) {
+      arrivals_[next_] = now;
+      next_ = (next_ + 1) % kLowSpeedBytes;
+    }
+    seen_ = std::min(seen_ + bytes, kLowSpeedBytes);
+  }
+  // The moment the attempt ends unless more bytes arrive first.
+  ULONGLONG Deadline() const { return (seen_ < kLowSpeedBytes ? start_ : arrivals_[next_]) + kLowSpeedWindowMs; }
+
+ private:
+  ULONGLONG start_;
+  ULONGLONG arrivals_[kLowSpeedBytes] = {};
+  size_t next_ = 0;
+  size_t seen_ = 0;
+};
 
 struct InternetTraits {
   using Value = HINTERNET;
@@ -177,6 +205,34 @@ struct Exchange {
     transportError = GetLastError();
     if (transportError == 0) transportError = ERROR_WINHTTP_CONNECTION_ERROR;
     failedPhase = phase;
+  }
+  // Waits for the next part of the body no longer than the low-speed rule and the
+  // transfer timeout allow; available 0 is the body's end. False: the attempt failed.
+  bool WaitForBody(const LowSpeedRule& rule, const ClientConfiguration& configuration, DWORD* available) {
+    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG deadline = rule.Deadline();
+    if (now >= deadline) {
+      transportError = ERROR_WINHTTP_TIMEOUT;
+      failedPhase = kLowSpeedPhase;
+      return false;
+    }
+    const int connectMs = static_cast<int>(configuration.connectTimeoutMs);
+    const int transferMs = static_cast<int>(configuration.requestTimeoutMs);
+    const int waitMs = static_cast<int>(std::min<ULONGLONG>(deadline - now, static_cast<ULONGLONG>(transferMs)));
+    // Through the timeouts call: it also applies to the open connection.
+    if (!WinHttpSetTimeouts(request.Get(), connectMs, connectMs, transferMs, waitMs)) {
+      Fail("setting the receive timeout");
+      return false;
+    }
+    if (WinHttpQueryDataAvailable(request.Get(), available)) return true;
+    Fail("reading the body");
+    // A wait that ran to the deadline is the rule's end (Wine reports it as a socket
+    // timeout); the tick count is coarse, so a little early still counts.
+    if (GetTickCount64() + 100 >= deadline) {
+      transportError = ERROR_WINHTTP_TIMEOUT;
+      failedPhase = kLowSpeedPhase;
+    }
+    return false;
   }
   // Reads what is left of the body, up to limit bytes.
   std::string ReadRest(size_t limit) {
@@ -368,21 +424,48 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
       } else if (rangeTotal >= 0) {
         total = rangeTotal;
       }
+      // Nothing is written past the length agreed before the transfer.
+      const int64_t agreed = request.MaxLength();
+      if (agreed >= 0 && total > agreed) {
+        return OssError(kBodyTooLongCode, "the store announced " + std::to_string(total) + " bytes, " +
+                                              std::to_string(agreed) + " were agreed",
+                        HeaderValue(exchange.headers, "x-oss-request-id"), exchange.status);
+      }
+      const int64_t limit = total >= 0 ? total : agreed;
 
       bool readFailed = false;
+      bool tooLong = false;
+      LowSpeedRule lowSpeed;
       for (;;) {
-        DWORD got = 0;
-        if (!WinHttpReadData(exchange.request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
+        DWORD available = 0, got = 0;
+        if (!exchange.WaitForBody(lowSpeed, configuration, &available)) {
+          readFailed = true;
+          break;
+        }
+        if (available == 0) break;
+        DWORD want = static_cast<DWORD>(std::min<size_t>(available, buffer.size()));
+        if (!WinHttpReadData(exchange.request.Get(), buffer.data(), want, &got)) {
           exchange.Fail("reading the body");
           readFailed = true;
           break;
         }
         if (got == 0) break;
+        lowSpeed.Arrived(got);
+        if (limit >= 0 && static_cast<int64_t>(got) > limit - written) {
+          got = static_cast<DWORD>(limit - written);  // cut off at the agreed length
+          tooLong = true;
+        }
         stream->write(buffer.data(), got);
         if (!stream->good()) return OssError("WriteStreamFailed", "the response stream cannot be written");
         crc = Crc64Update(crc, buffer.data(), got);
         written += got;
-        if (progress.handler) progress.handler(got, written, total, progress.userData);
+        if (progress.handler && got > 0) progress.handler(got, written, total, progress.userData);
+        if (tooLong) break;
+      }
+      if (tooLong) {
+        stream->flush();
+        return OssError(kBodyTooLongCode, "the body went past the " + std::to_string(limit) + " bytes agreed",
+                        HeaderValue(exchange.headers, "x-oss-request-id"), exchange.status);
       }
       if (readFailed) {
         error = exchange.Error();
@@ -433,7 +516,11 @@ OssClient::OssClient(const std::string& endpoint, const std::string& accessKeyId
 OssClient::~OssClient() = default;
 
 bool OssClient::DoesObjectExist(const std::string& bucket, const std::string& key) const {
-  return impl_->Head(bucket, key, "objectMeta").isSuccess();
+  return GetObjectMeta(bucket, key).isSuccess();
+}
+
+HeadObjectOutcome OssClient::GetObjectMeta(const std::string& bucket, const std::string& key) const {
+  return impl_->Head(bucket, key, "objectMeta");
 }
 
 HeadObjectOutcome OssClient::HeadObject(const std::string& bucket, const std::string& key) const {

@@ -26,8 +26,9 @@ struct ClientConfiguration {
   ClientConfiguration();
   std::string userAgent;
   long connectTimeoutMs = 5000;
-  // A transfer that moves no byte for this long fails (and may be retried); there is no
-  // overall limit, so a large object on a slow line still arrives.
+  // The longest wait for the answer's headers. A body that moves fewer than 10 bytes in
+  // any 10 seconds ends its attempt (which may be retried); there is no overall limit,
+  // so a large object on a slow line still arrives.
   long requestTimeoutMs = 10000;
   int maxRetries = 3;
   long retryBaseDelayMs = 300;  // doubles with each retry: 300, 600, 1200
@@ -116,6 +117,10 @@ class GetObjectRequest {
   GetObjectRequest(std::string bucket, std::string key) : bucket_(std::move(bucket)), key_(std::move(key)) {}
   void setResponseStreamFactory(IOStreamFactory factory) { factory_ = std::move(factory); }
   void setTransferProgress(const TransferProgress& progress) { progress_ = progress; }
+  // The most bytes the body may have, agreed before the transfer (the length the
+  // existence test announced, or a cap of the caller); -1: what the answer announces.
+  void setMaxLength(int64_t bytes) { maxLength_ = bytes; }
+  int64_t MaxLength() const { return maxLength_; }
   const std::string& Bucket() const { return bucket_; }
   const std::string& Key() const { return key_; }
   const IOStreamFactory& ResponseStreamFactory() const { return factory_; }
@@ -125,6 +130,7 @@ class GetObjectRequest {
   std::string bucket_, key_;
   IOStreamFactory factory_;
   TransferProgress progress_;
+  int64_t maxLength_ = -1;
 };
 
 class OssClient {
@@ -138,6 +144,8 @@ class OssClient {
 
   // HEAD of the object's metadata; any failure reads as "does not exist".
   bool DoesObjectExist(const std::string& bucket, const std::string& key) const;
+  // The HEAD ?objectMeta that DoesObjectExist asks, with the metadata it answers.
+  HeadObjectOutcome GetObjectMeta(const std::string& bucket, const std::string& key) const;
   HeadObjectOutcome HeadObject(const std::string& bucket, const std::string& key) const;
   GetObjectOutcome GetObject(const GetObjectRequest& request) const;
 
@@ -149,5 +157,7 @@ class OssClient {
 
 // Error code of a body whose CRC-64 differs from the one the store sent.
 constexpr const char kCrcMismatchCode[] = "CrcCheckError";
+// Error code of a body longer than the length agreed for it.
+constexpr const char kBodyTooLongCode[] = "BodyTooLong";
 
 }  // namespace oss
