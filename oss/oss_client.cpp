@@ -199,6 +199,7 @@ struct Exchange {
   const char* failedPhase = "";
   int status = 0;
   HeaderMap headers;
+  int receiveTimeoutMs = 0;  // as last set on the request
 
   OssError Error() const { return TransportError(transportError, failedPhase); }
   void Fail(const char* phase) {
@@ -219,10 +220,15 @@ struct Exchange {
     const int connectMs = static_cast<int>(configuration.connectTimeoutMs);
     const int transferMs = static_cast<int>(configuration.requestTimeoutMs);
     const int waitMs = static_cast<int>(std::min<ULONGLONG>(deadline - now, static_cast<ULONGLONG>(transferMs)));
-    // Through the timeouts call: it also applies to the open connection.
-    if (!WinHttpSetTimeouts(request.Get(), connectMs, connectMs, transferMs, waitMs)) {
-      Fail("setting the receive timeout");
-      return false;
+    // While bytes flow the deadline stays about a window ahead: the socket is only told
+    // again when the wait must be shorter, or is much longer, than it was told. Through
+    // the timeouts call: it also applies to the open connection.
+    if (waitMs + 100 < receiveTimeoutMs || waitMs > receiveTimeoutMs + 1000) {
+      if (!WinHttpSetTimeouts(request.Get(), connectMs, connectMs, transferMs, waitMs)) {
+        Fail("setting the receive timeout");
+        return false;
+      }
+      receiveTimeoutMs = waitMs;
     }
     if (WinHttpQueryDataAvailable(request.Get(), available)) return true;
     Fail("reading the body");
@@ -311,6 +317,7 @@ struct OssClient::Impl {
     int connectMs = static_cast<int>(configuration.connectTimeoutMs);
     int transferMs = static_cast<int>(configuration.requestTimeoutMs);
     WinHttpSetTimeouts(request, connectMs, connectMs, transferMs, transferMs);
+    exchange.receiveTimeoutMs = transferMs;
     DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects));
 
@@ -434,33 +441,42 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
       const int64_t limit = total >= 0 ? total : agreed;
 
       bool readFailed = false;
+      bool ended = false;
       bool tooLong = false;
       LowSpeedRule lowSpeed;
-      for (;;) {
-        DWORD available = 0, got = 0;
-        if (!exchange.WaitForBody(lowSpeed, configuration, &available)) {
-          readFailed = true;
-          break;
+      while (!readFailed && !ended && !tooLong) {
+        // Small reads of what has arrived (Wine hands out 8 KiB at a time), gathered so
+        // that the stream and the progress see whole buffers.
+        DWORD got = 0;
+        while (got < buffer.size()) {
+          DWORD available = 0, part = 0;
+          if (!exchange.WaitForBody(lowSpeed, configuration, &available)) {
+            readFailed = true;
+            break;
+          }
+          DWORD want = static_cast<DWORD>(std::min<size_t>(available, buffer.size() - got));
+          if (want > 0 && !WinHttpReadData(exchange.request.Get(), buffer.data() + got, want, &part)) {
+            exchange.Fail("reading the body");
+            readFailed = true;
+            break;
+          }
+          if (part == 0) {
+            ended = true;
+            break;
+          }
+          lowSpeed.Arrived(part);
+          got += part;
         }
-        if (available == 0) break;
-        DWORD want = static_cast<DWORD>(std::min<size_t>(available, buffer.size()));
-        if (!WinHttpReadData(exchange.request.Get(), buffer.data(), want, &got)) {
-          exchange.Fail("reading the body");
-          readFailed = true;
-          break;
-        }
-        if (got == 0) break;
-        lowSpeed.Arrived(got);
         if (limit >= 0 && static_cast<int64_t>(got) > limit - written) {
           got = static_cast<DWORD>(limit - written);  // cut off at the agreed length
           tooLong = true;
         }
+        if (got == 0) continue;
         stream->write(buffer.data(), got);
         if (!stream->good()) return OssError("WriteStreamFailed", "the response stream cannot be written");
         crc = Crc64Update(crc, buffer.data(), got);
         written += got;
-        if (progress.handler && got > 0) progress.handler(got, written, total, progress.userData);
-        if (tooLong) break;
+        if (progress.handler) progress.handler(got, written, total, progress.userData);
       }
       if (tooLong) {
         stream->flush();
