@@ -240,19 +240,24 @@ struct Exchange {
     }
     return false;
   }
-  // Reads what is left of the body, up to limit bytes.
-  std::string ReadRest(size_t limit) {
+  // Reads what is left of the body, up to limit bytes, under the low-speed rule.
+  std::string ReadRest(size_t limit, const ClientConfiguration& configuration) {
     std::string body;
     char buffer[8192];
-    DWORD got = 0;
-    while (body.size() < limit && WinHttpReadData(request.Get(), buffer, sizeof(buffer), &got) && got > 0)
+    LowSpeedRule lowSpeed;
+    DWORD available = 0, got = 0;
+    while (body.size() < limit && WaitForBody(lowSpeed, configuration, &available) && available > 0 &&
+           WinHttpReadData(request.Get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &got) && got > 0) {
+      lowSpeed.Arrived(got);
       body.append(buffer, got);
+    }
     return body;
   }
-  OssError ServerError(bool hasBody) {
+  // The error the store answered; the document of a GET is read for its code.
+  OssError ServerError(const ClientConfiguration* configuration) {
     std::string requestId = HeaderValue(headers, "x-oss-request-id");
-    if (hasBody) {
-      std::string body = ReadRest(kMaxErrorBody);
+    if (configuration) {
+      std::string body = ReadRest(kMaxErrorBody, *configuration);
       std::string code = XmlElement(body, "Code");
       if (!code.empty()) {
         std::string id = XmlElement(body, "RequestId");
@@ -366,7 +371,7 @@ struct OssClient::Impl {
       } else if (exchange.status >= 200 && exchange.status < 300) {
         return ObjectMetaData(exchange.headers);
       } else {
-        error = exchange.ServerError(false);
+        error = exchange.ServerError(nullptr);
         transient = IsRetryableStatus(exchange.status);
       }
       if (!transient || retry >= configuration.maxRetries) return error;
@@ -405,7 +410,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
       error = exchange.Error();
       transient = IsTransientTransportError(exchange.transportError);
     } else if (exchange.status < 200 || exchange.status >= 300) {
-      error = exchange.ServerError(true);
+      error = exchange.ServerError(&configuration);
       transient = IsRetryableStatus(exchange.status);
       if (resuming && exchange.status == 416) {
         // The part already written lies past the object's end: its announced length was
