@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <cwctype>
 #include <string>
 #include <vector>
 
