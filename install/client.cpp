@@ -21,10 +21,22 @@ namespace {
 constexpr char kStockPackage[] = "CspAccessApi.StockInfo.pub.zip";
 // The failure line's buffer; what does not fit is cut.
 constexpr size_t kFailureLineBytes = 2046;
+// A manifest is a few lines; a larger one is refused before it is written.
+constexpr int64_t kMaxManifestBytes = 1024 * 1024;
 
 // The logic side speaks GBK; the store's keys and texts are UTF-8.
 std::string GbkToUtf8(const std::string& text) { return WideToGbk(GbkToWide(text, 4096), 8192, CP_UTF8); }
 std::string Utf8ToGbk(const std::string& text) { return WideToGbk(GbkToWide(text, 4096, CP_UTF8), 8192); }
+
+// The store's texts go into one log line: line breaks and other control characters
+// become spaces, so that a store cannot write lines of its own. GBK trail bytes are all
+// above 0x3F, so no character is split.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return text;
+}
 
 std::string StagingFile(const char* fileName) { return InstallerContext::Instance().tempDir + "/" + fileName; }
 
@@ -95,7 +107,7 @@ void IClient::ConnectStore() {
 bool IClient::FetchManifest() {
   std::string key = keyPrefix + "/summary.ini";
   std::string localPath = StagingFile("summary.ini");
-  if (!DownloadObject(key.c_str(), localPath.c_str())) return false;
+  if (!DownloadObject(key.c_str(), localPath.c_str(), kMaxManifestBytes)) return false;
   // A signed build reads the manifest only once the signed list vouches for it.
   if (release.Enabled() && !LoadReleaseList()) return false;
   const char* packageCode = InstallerContext::Instance().packageCode.c_str();
@@ -107,7 +119,7 @@ bool IClient::FetchManifest() {
   return true;
 }
 
-bool IClient::DownloadObject(const char* key, const char* localPath) {
+bool IClient::DownloadObject(const char* key, const char* localPath, int64_t maxBytes) {
   const std::string storeKey = GbkToUtf8(key);
   if (!AdmitObject(storeKey)) return false;
   const oss::HeadObjectOutcome meta =
@@ -120,6 +132,10 @@ bool IClient::DownloadObject(const char* key, const char* localPath) {
   const int64_t length = meta.result().ContentLength();  // -1 when the store did not say
   if (!EnsureFreeSpace(localPath, length > 0 ? static_cast<uint64_t>(length) : 0)) return false;
   oss::GetObjectRequest request(bucket, storeKey);
+  // The body may be no longer than the existence test announced, nor than the cap.
+  int64_t agreed = meta.result().ContentLength();
+  if (maxBytes >= 0 && (agreed < 0 || agreed > maxBytes)) agreed = maxBytes;
+  request.setMaxLength(agreed);
   const std::wstring widePath = GbkToWide(localPath, 2048);
   request.setResponseStreamFactory([widePath]() { return std::make_shared<oss::FileStream>(widePath.c_str()); });
   request.setTransferProgress({&IClient::OnTransferProgress, this});
@@ -139,8 +155,8 @@ bool IClient::DownloadObject(const char* key, const char* localPath) {
   const oss::OssError& error = outcome.error();
   // Formatted whole, then cut on a character boundary to the line's buffer.
   std::string line = FormatBounded(kFailureLineBytes * 4, "Downfile Fail,code:%s,message:%s,requestId:%s",
-                                   Utf8ToGbk(error.Code()).c_str(), Utf8ToGbk(error.Message()).c_str(),
-                                   Utf8ToGbk(error.RequestId()).c_str());
+                                   OneLine(Utf8ToGbk(error.Code())).c_str(), OneLine(Utf8ToGbk(error.Message())).c_str(),
+                                   OneLine(Utf8ToGbk(error.RequestId())).c_str());
   InstallLog::Write(CutGbk(line, kFailureLineBytes - 1).c_str());
   return false;
 }
@@ -220,7 +236,8 @@ bool IClient::FetchSmallObject(const std::string& storeKey, size_t limit, std::s
 }
 
 void IClient::LogReleaseProblem(const std::string& problem) {
-  InstallLog::Write(CutGbk(Utf8ToGbk("Release check failed: " + problem), kFailureLineBytes - 1).c_str());
+  // The problem may quote the store's own error text: kept to one line.
+  InstallLog::Write(CutGbk(OneLine(Utf8ToGbk("Release check failed: " + problem)), kFailureLineBytes - 1).c_str());
 }
 
 void IClient::OnTransferProgress(size_t /*increment*/, int64_t transferred, int64_t total, void* userData) {
@@ -244,7 +261,9 @@ bool IClient::UnpackPackage(const char* archivePath, const char* targetFolder) {
     return false;
   }
   fclose(archive);
-  bool result = TUnzip::ExtractArchive(archivePath, targetFolder);
+  // What the entries declare must fit the target's volume before anything is written.
+  bool result = TUnzip::ExtractArchive(archivePath, targetFolder,
+                                       [targetFolder](uint64_t total) { return EnsureFreeSpace(targetFolder, total); });
   unpackShare += 10.0 / SafePlan(plannedTransfers);
   overallPercent = ClampPercent(unpackShare + 80.0);
   if (result) PostInstallMessage(WM_INSTALL_PROGRESS, overallPercent);

@@ -24,7 +24,8 @@ class IClient {
   void ConnectStore();
 
   bool FetchManifest();
-  bool DownloadObject(const char* key, const char* localPath);
+  // maxBytes: the most the object may have (-1: the length the store announces).
+  bool DownloadObject(const char* key, const char* localPath, int64_t maxBytes = -1);
   bool DownloadRuntime(const char* fileName);
   bool DownloadQuant(const char* fileName);
   bool DownloadStockInfo();

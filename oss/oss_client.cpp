@@ -22,6 +22,34 @@ std::atomic<int> sdkUsers{0};
 constexpr size_t kChunkBytes = 64 * 1024;
 // An error document is small; anything beyond this is not read.
 constexpr size_t kMaxErrorBody = 64 * 1024;
+// The transport's low-speed rule: a body that moves fewer than this many bytes in any
+// window of this length ends its attempt, so a store cannot hold a transfer by dripping.
+constexpr size_t kLowSpeedBytes = 10;
+constexpr ULONGLONG kLowSpeedWindowMs = 10000;
+constexpr char kLowSpeedPhase[] = "reading the body: fewer than 10 bytes in 10 seconds";
+
+// Keeps the arrival times of the last kLowSpeedBytes bytes of a body: once the oldest
+// of them is a whole window old, the window behind it held fewer than that many.
+class LowSpeedRule {
+ public:
+  LowSpeedRule() : start_(GetTickCount64()) {}
+  void Arrived(size_t bytes) {
+    const ULONGLONG now = GetTickCount64();
+    for (size_t i = 0; i < std::min(bytes, kLowSpeedBytes); ++i) {
+      arrivals_[next_] = now;
+      next_ = (next_ + 1) % kLowSpeedBytes;
+    }
+    seen_ = std::min(seen_ + bytes, kLowSpeedBytes);
+  }
+  // The moment the attempt ends unless more bytes arrive first.
+  ULONGLONG Deadline() const { return (seen_ < kLowSpeedBytes ? start_ : arrivals_[next_]) + kLowSpeedWindowMs; }
+
+ private:
+  ULONGLONG start_;
+  ULONGLONG arrivals_[kLowSpeedBytes] = {};
+  size_t next_ = 0;
+  size_t seen_ = 0;
+};
 
 struct InternetTraits {
   using Value = HINTERNET;
@@ -170,6 +198,7 @@ struct Exchange {
   const char* failedPhase = "";
   int status = 0;
   HeaderMap headers;
+  int receiveTimeoutMs = 0;  // as last set on the request
 
   OssError Error() const { return TransportError(transportError, failedPhase); }
   void Fail(const char* phase) {
@@ -177,19 +206,57 @@ struct Exchange {
     if (transportError == 0) transportError = ERROR_WINHTTP_CONNECTION_ERROR;
     failedPhase = phase;
   }
-  // Reads what is left of the body, up to limit bytes.
-  std::string ReadRest(size_t limit) {
+  // Waits for the next part of the body no longer than the low-speed rule and the
+  // transfer timeout allow; available 0 is the body's end. False: the attempt failed.
+  bool WaitForBody(const LowSpeedRule& rule, const ClientConfiguration& configuration, DWORD* available) {
+    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG deadline = rule.Deadline();
+    if (now >= deadline) {
+      transportError = ERROR_WINHTTP_TIMEOUT;
+      failedPhase = kLowSpeedPhase;
+      return false;
+    }
+    const int connectMs = static_cast<int>(configuration.connectTimeoutMs);
+    const int transferMs = static_cast<int>(configuration.requestTimeoutMs);
+    const int waitMs = static_cast<int>(std::min<ULONGLONG>(deadline - now, static_cast<ULONGLONG>(transferMs)));
+    // While bytes flow the deadline stays about a window ahead: the socket is only told
+    // again when the wait must be shorter, or is much longer, than it was told. Through
+    // the timeouts call: it also applies to the open connection.
+    if (waitMs + 100 < receiveTimeoutMs || waitMs > receiveTimeoutMs + 1000) {
+      if (!WinHttpSetTimeouts(request.Get(), connectMs, connectMs, transferMs, waitMs)) {
+        Fail("setting the receive timeout");
+        return false;
+      }
+      receiveTimeoutMs = waitMs;
+    }
+    if (WinHttpQueryDataAvailable(request.Get(), available)) return true;
+    Fail("reading the body");
+    // A wait that ran to the deadline is the rule's end (Wine reports it as a socket
+    // timeout); the tick count is coarse, so a little early still counts.
+    if (GetTickCount64() + 100 >= deadline) {
+      transportError = ERROR_WINHTTP_TIMEOUT;
+      failedPhase = kLowSpeedPhase;
+    }
+    return false;
+  }
+  // Reads what is left of the body, up to limit bytes, under the low-speed rule.
+  std::string ReadRest(size_t limit, const ClientConfiguration& configuration) {
     std::string body;
     char buffer[8192];
-    DWORD got = 0;
-    while (body.size() < limit && WinHttpReadData(request.Get(), buffer, sizeof(buffer), &got) && got > 0)
+    LowSpeedRule lowSpeed;
+    DWORD available = 0, got = 0;
+    while (body.size() < limit && WaitForBody(lowSpeed, configuration, &available) && available > 0 &&
+           WinHttpReadData(request.Get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &got) && got > 0) {
+      lowSpeed.Arrived(got);
       body.append(buffer, got);
+    }
     return body;
   }
-  OssError ServerError(bool hasBody) {
+  // The error the store answered; the document of a GET is read for its code.
+  OssError ServerError(const ClientConfiguration* configuration) {
     std::string requestId = HeaderValue(headers, "x-oss-request-id");
-    if (hasBody) {
-      std::string body = ReadRest(kMaxErrorBody);
+    if (configuration) {
+      std::string body = ReadRest(kMaxErrorBody, *configuration);
       std::string code = XmlElement(body, "Code");
       if (!code.empty()) {
         std::string id = XmlElement(body, "RequestId");
@@ -282,6 +349,7 @@ struct OssClient::Impl {
     int connectMs = static_cast<int>(configuration.connectTimeoutMs);
     int transferMs = static_cast<int>(configuration.requestTimeoutMs);
     WinHttpSetTimeouts(request, connectMs, connectMs, transferMs, transferMs);
+    exchange.receiveTimeoutMs = transferMs;
     DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects));
 
@@ -334,7 +402,7 @@ struct OssClient::Impl {
       } else if (exchange.status >= 200 && exchange.status < 300) {
         return ObjectMetaData(exchange.headers);
       } else {
-        error = exchange.ServerError(false);
+        error = exchange.ServerError(nullptr);
         transient = IsRetryableStatus(exchange.status);
       }
       if (!transient || retry >= configuration.maxRetries) return error;
@@ -374,7 +442,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
       error = exchange.Error();
       transient = IsTransientTransportError(exchange.transportError);
     } else if (exchange.status < 200 || exchange.status >= 300) {
-      error = exchange.ServerError(true);
+      error = exchange.ServerError(&configuration);
       transient = IsRetryableStatus(exchange.status);
       if (resuming && exchange.status == 416) {
         // The part already written lies past the object's end: its announced length was
@@ -400,21 +468,57 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
       } else if (rangeTotal >= 0) {
         total = rangeTotal;
       }
+      // Nothing is written past the length agreed before the transfer.
+      const int64_t agreed = request.MaxLength();
+      if (agreed >= 0 && total > agreed) {
+        return OssError(kBodyTooLongCode, "the store announced " + std::to_string(total) + " bytes, " +
+                                              std::to_string(agreed) + " were agreed",
+                        HeaderValue(exchange.headers, "x-oss-request-id"), exchange.status);
+      }
+      const int64_t limit = total >= 0 ? total : agreed;
 
       bool readFailed = false;
-      for (;;) {
+      bool ended = false;
+      bool tooLong = false;
+      LowSpeedRule lowSpeed;
+      while (!readFailed && !ended && !tooLong) {
+        // Small reads of what has arrived (Wine hands out 8 KiB at a time), gathered so
+        // that the stream and the progress see whole buffers.
         DWORD got = 0;
-        if (!WinHttpReadData(exchange.request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
-          exchange.Fail("reading the body");
-          readFailed = true;
-          break;
+        while (got < buffer.size()) {
+          DWORD available = 0, part = 0;
+          if (!exchange.WaitForBody(lowSpeed, configuration, &available)) {
+            readFailed = true;
+            break;
+          }
+          DWORD want = static_cast<DWORD>(std::min<size_t>(available, buffer.size() - got));
+          if (want > 0 && !WinHttpReadData(exchange.request.Get(), buffer.data() + got, want, &part)) {
+            exchange.Fail("reading the body");
+            readFailed = true;
+            break;
+          }
+          if (part == 0) {
+            ended = true;
+            break;
+          }
+          lowSpeed.Arrived(part);
+          got += part;
         }
-        if (got == 0) break;
+        if (limit >= 0 && static_cast<int64_t>(got) > limit - written) {
+          got = static_cast<DWORD>(limit - written);  // cut off at the agreed length
+          tooLong = true;
+        }
+        if (got == 0) continue;
         if (!stream->write(buffer.data(), got)) return OssError("WriteStreamFailed", StreamFailure(stream.get()));
         crc = Crc64Update(crc, buffer.data(), got);
         if (request.Observer()) request.Observer()->Update(buffer.data(), got);
         written += got;
         if (progress.handler) progress.handler(got, written, total, progress.userData);
+      }
+      if (tooLong) {
+        stream->flush();
+        return OssError(kBodyTooLongCode, "the body went past the " + std::to_string(limit) + " bytes agreed",
+                        HeaderValue(exchange.headers, "x-oss-request-id"), exchange.status);
       }
       if (readFailed) {
         error = exchange.Error();

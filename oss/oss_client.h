@@ -25,8 +25,9 @@ struct ClientConfiguration {
   ClientConfiguration();
   std::string userAgent;
   long connectTimeoutMs = 5000;
-  // A transfer that moves no byte for this long fails (and may be retried); there is no
-  // overall limit, so a large object on a slow line still arrives.
+  // The longest wait for the answer's headers. A body that moves fewer than 10 bytes in
+  // any 10 seconds ends its attempt (which may be retried); there is no overall limit,
+  // so a large object on a slow line still arrives.
   long requestTimeoutMs = 10000;
   int maxRetries = 3;
   long retryBaseDelayMs = 300;  // doubles with each retry: 300, 600, 1200
@@ -166,6 +167,10 @@ class GetObjectRequest {
   void setResponseStreamFactory(IOStreamFactory factory) { factory_ = std::move(factory); }
   void setTransferProgress(const TransferProgress& progress) { progress_ = progress; }
   void setBodyObserver(BodyObserver* observer) { observer_ = observer; }  // not owned
+  // The most bytes the body may have, agreed before the transfer (the length the
+  // existence test announced, or a cap of the caller); -1: what the answer announces.
+  void setMaxLength(int64_t bytes) { maxLength_ = bytes; }
+  int64_t MaxLength() const { return maxLength_; }
   const std::string& Bucket() const { return bucket_; }
   const std::string& Key() const { return key_; }
   const IOStreamFactory& ResponseStreamFactory() const { return factory_; }
@@ -177,6 +182,7 @@ class GetObjectRequest {
   IOStreamFactory factory_;
   TransferProgress progress_;
   BodyObserver* observer_ = nullptr;
+  int64_t maxLength_ = -1;
 };
 
 class OssClient {
@@ -190,7 +196,7 @@ class OssClient {
 
   // HEAD of the object's metadata; any failure reads as "does not exist".
   bool DoesObjectExist(const std::string& bucket, const std::string& key) const;
-  // The same request, with the metadata it answered (the object's length among them).
+  // The HEAD ?objectMeta that DoesObjectExist asks, with the metadata it answers.
   HeadObjectOutcome GetObjectMeta(const std::string& bucket, const std::string& key) const;
   HeadObjectOutcome HeadObject(const std::string& bucket, const std::string& key) const;
   GetObjectOutcome GetObject(const GetObjectRequest& request) const;
@@ -203,5 +209,7 @@ class OssClient {
 
 // Error code of a body whose CRC-64 differs from the one the store sent.
 constexpr const char kCrcMismatchCode[] = "CrcCheckError";
+// Error code of a body longer than the length agreed for it.
+constexpr const char kBodyTooLongCode[] = "BodyTooLong";
 
 }  // namespace oss

@@ -18,6 +18,9 @@ Faults (--faults FILE, JSON, re-read on every request), per key or "*" for every
      {"action": "fail", "status": 503, "code": "ServiceUnavailable", "count": 2},
      {"action": "cut", "after": 65536, "count": 1},      close after K body bytes
      {"action": "stall", "after": 0, "seconds": 30},      send K bytes, then go silent
+     {"action": "drip", "after": 0, "interval": 8},       send K bytes, then one byte per interval
+     {"action": "chunked_oversize", "bytes": 209715200},  chunked GET body of that many bytes
+                                                          (the object, then zeros), no length
      {"action": "throttle", "bytes_per_sec": 1000000},
      {"action": "bad_crc"},                               wrong x-oss-hash-crc64ecma
      {"action": "bad_length", "delta": 100},              Content-Length off by delta

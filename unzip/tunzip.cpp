@@ -4,13 +4,13 @@
 
 #include <cstdint>
 #include <cstring>
-#include <cwctype>
 #include <string>
 #include <vector>
 
 #include "system/message_box.h"
 #include "system/scoped.h"
 #include "system/text.h"
+#include "unzip/entry_path.h"
 
 namespace {
 
@@ -19,7 +19,6 @@ constexpr size_t kNameBufferSize = MAX_PATH + 1;
 constexpr size_t kCommentBufferSize = 256;
 constexpr size_t kPromptBufferSize = 1024;
 constexpr unsigned kChunkSize = 2048;
-constexpr uint32_t kFolderAttribute = 0x10;  // the MS-DOS directory bit
 constexpr char kOverwritePrompt[] = "无法覆盖文件\"%s\",该文件可能正被使用!\n是否终止升级?";
 constexpr char kOverwriteTitle[] = "警告";
 
@@ -66,36 +65,6 @@ bool EnsureDirectoryPathWide(std::wstring path) {
   return true;
 }
 
-bool IsDeviceName(const std::wstring& component) {
-  // Windows maps these names, with any extension, to devices in every folder.
-  std::wstring base = component.substr(0, component.find(L'.'));
-  while (!base.empty() && base.back() == L' ') base.pop_back();
-  if (base.size() != 3 && base.size() != 4) return false;
-  for (wchar_t& c : base) c = static_cast<wchar_t>(towupper(c));
-  if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
-  return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
-         base[3] >= L'1' && base[3] <= L'9';
-}
-
-// An entry name (backslashes only) that stays inside the target folder: not rooted, no
-// drive or stream colon, no parent component (Windows also treats ".. " and "..." as
-// one, since it drops trailing dots and spaces), no device name.
-bool IsSafeEntryName(const std::wstring& name) {
-  if (name.empty() || name[0] == L'\\' || name.find(L':') != std::wstring::npos) return false;
-  size_t start = 0;
-  while (start < name.size()) {
-    size_t end = name.find(L'\\', start);
-    if (end == std::wstring::npos) end = name.size();
-    std::wstring component = name.substr(start, end - start);
-    if (!component.empty() && component != L"." &&
-        component.find_first_not_of(L". ") == std::wstring::npos)
-      return false;
-    if (IsDeviceName(component)) return false;
-    start = end + 1;
-  }
-  return true;
-}
-
 std::wstring Utf8ToWide(const char* text) {
   int length = static_cast<int>(strlen(text));
   if (length == 0) return std::wstring();
@@ -104,11 +73,6 @@ std::wstring Utf8ToWide(const char* text) {
   std::wstring wide(static_cast<size_t>(needed), L'\0');
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, &wide[0], needed);
   return wide;
-}
-
-bool EndsWithSeparator(const std::string& folder) {
-  // GBK: a folder such as 營運 ends in the byte of a backslash without ending in one.
-  return EndsWithGbkSeparator(folder, "\\/");
 }
 
 // Asks whether to give up on a file that cannot be written, naming the entry as it
@@ -161,10 +125,12 @@ TUnzip::TUnzip() { CloseArchive(); }
 
 TUnzip::~TUnzip() { CloseArchive(); }
 
-bool TUnzip::ExtractArchive(const char* archivePath, const char* targetFolder) {
+bool TUnzip::ExtractArchive(const char* archivePath, const char* targetFolder,
+                            const std::function<bool(uint64_t declaredTotal)>& roomFor) {
   try {
     TUnzip unzip;
     if (!unzip.OpenArchive(archivePath)) return false;
+    if (roomFor && !roomFor(unzip.DeclaredTotal())) return false;
     return unzip.ExtractAll(targetFolder);
   } catch (...) {
     // Nothing may escape to the install worker; the package simply failed.
@@ -201,6 +167,12 @@ void TUnzip::CloseArchive() {
   }
   archiveHandle = nullptr;
   archiveFolder[0] = '\0';
+  extractedNames_.Clear();
+}
+
+uint64_t TUnzip::DeclaredTotal() const {
+  uint64_t total = 0;
+  return archiveHandle && unzGetDeclaredTotal(archiveHandle, &total) == UNZ_OK ? total : 0;
 }
 
 bool TUnzip::ExtractAll(const char* targetFolder) {
@@ -209,6 +181,7 @@ bool TUnzip::ExtractAll(const char* targetFolder) {
   unz_global_info global{};
   if (unzGetGlobalInfo(archiveHandle, &global) != UNZ_OK || global.number_entry == 0) return false;
   if (unzGoToFirstFile(archiveHandle) != UNZ_OK) return false;
+  extractedNames_.Clear();
   for (;;) {
     if (!ExtractCurrentEntry(targetFolder)) return false;
     // Only the end of the list is success; a damaged header is not an early end.
@@ -240,25 +213,17 @@ bool TUnzip::ExtractCurrentEntry(const char* targetFolder) {
   info.uncompressedSize = raw.uncompressed_size;
   info.internalAttributes = raw.internal_fa;
   info.externalAttributes = raw.external_fa;
-  for (size_t i = strlen(info.name); i-- > 0;) {
-    if (info.name[i] == '/') info.name[i] = '\\';
-  }
-  size_t nameLength = strlen(info.name);
-  // Many tools mark folders only by the final slash, without the attribute bit.
-  info.isFolder = (info.externalAttributes & kFolderAttribute) != 0 ||
-                  (nameLength > 0 && info.name[nameLength - 1] == '\\');
 
   // UTF-8 names are flagged; the others are code-page bytes.
   bool utf8 = (info.flags & UNZ_FLAG_UTF8) != 0;
-  std::wstring name = utf8 ? Utf8ToWide(info.name) : GbkToWide(info.name, kNameBufferSize);
-  if (!IsSafeEntryName(name)) return false;
-
-  const char* separator = EndsWithSeparator(folder) ? "" : "\\";
-  // Both the code-page path and its wide form must fit their 260-place buffers.
-  if (!utf8 && folder.size() + strlen(separator) + nameLength >= kPathBufferSize) return false;
-  std::wstring path = GbkToWide(folder, kPathBufferSize * 4) + GbkToWide(separator) + name;
-  if (path.size() >= kPathBufferSize) return false;
-
+  ZipEntryName entry{utf8 ? Utf8ToWide(info.name) : GbkToWide(info.name, kNameBufferSize),
+                     utf8 ? 0 : strlen(info.name), info.externalAttributes, info.uncompressedSize};
+  std::wstring path;
+  EntryVerdict verdict = PlanEntryPath(GbkToWide(folder, kPathBufferSize * 4), folder.size(), entry, &path);
+  if (verdict != EntryVerdict::kFile && verdict != EntryVerdict::kFolder) return false;
+  // A second entry of the same name would silently replace the first.
+  if (!extractedNames_.Add(entry.name)) return false;
+  info.isFolder = verdict == EntryVerdict::kFolder;
   if (info.isFolder) return EnsureDirectoryPathWide(path);
 
   size_t lastSeparator = path.find_last_of(L"\\/");
@@ -268,7 +233,7 @@ bool TUnzip::ExtractCurrentEntry(const char* targetFolder) {
   for (;;) {
     output.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (output) break;
-    int answer = AskOverwrite(name);
+    int answer = AskOverwrite(path.substr(path.size() - entry.name.size()));  // the name with backslashes
     if (answer == IDABORT) return false;
     if (answer == IDIGNORE) return true;
   }

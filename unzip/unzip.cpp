@@ -25,6 +25,8 @@ constexpr size_t kMaxCommentSize = 0xFFFF;
 constexpr size_t kInputBufferSize = 64 * 1024;
 constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint32_t kFlagStrongEncryption = 0x0040;
+// Deflate's best ratio: 258 bytes from a code of two bits, plus block overhead.
+constexpr uint64_t kMaxDeflateRatio = 1032;
 
 uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const unsigned char* p) {
@@ -125,6 +127,7 @@ struct Archive {
   uint64_t centralStart = 0;  // absolute
   uint64_t centralEnd = 0;    // absolute
   uint32_t commentSize = 0;
+  uint64_t declaredTotal = 0;  // uncompressed sizes of the listed entries, saturated
 
   // The entry the archive is positioned on.
   bool positioned = false;
@@ -243,6 +246,77 @@ int ReadCentralHeader(Archive* archive, uint64_t pos) {
   return UNZ_OK;
 }
 
+// The sizes of a local header's Zip64 extra block (both are present there) replace the
+// saturated 32-bit ones; false when a saturated size has no value to replace it.
+bool ApplyLocalZip64(const std::vector<unsigned char>& extra, uint64_t* uncompressed, uint64_t* compressed) {
+  if (*uncompressed != 0xFFFFFFFFu && *compressed != 0xFFFFFFFFu) return true;
+  for (size_t at = 0; extra.size() - at >= 4;) {
+    uint16_t id = Le16(&extra[at]);
+    size_t size = Le16(&extra[at + 2]);
+    at += 4;
+    if (size > extra.size() - at) return false;
+    if (id == kZip64ExtraId && size >= 16) {
+      if (*uncompressed == 0xFFFFFFFFu) *uncompressed = Le64(&extra[at]);
+      if (*compressed == 0xFFFFFFFFu) *compressed = Le64(&extra[at + 8]);
+      return true;
+    }
+    at += size;
+  }
+  return false;
+}
+
+// Reads the local header of the current entry and the end of its data. False when the
+// header is missing or disagrees with the central entry on name, method or sizes (the
+// sizes only where the local header carries them: not behind a data descriptor).
+bool LocalHeaderAgrees(Archive* archive, uint64_t* start, uint64_t* end) {
+  const unz_file_info& info = archive->info;
+  unsigned char local[kLocalHeaderSize];
+  const uint64_t localPos = archive->bias + archive->localOffset;
+  if (!archive->source->ReadAt(localPos, local, sizeof(local)) || Le32(local) != kLocalHeaderSignature) return false;
+  const size_t nameSize = Le16(local + 26);
+  std::vector<unsigned char> extra(Le16(local + 28));
+  if (Le16(local + 8) != info.compression_method || nameSize != info.size_filename) return false;
+  std::vector<unsigned char> name(nameSize);
+  if (!archive->source->ReadAt(localPos + kLocalHeaderSize, name.data(), name.size()) ||
+      !archive->source->ReadAt(localPos + kLocalHeaderSize + nameSize, extra.data(), extra.size()))
+    return false;
+  if (nameSize > 0 && std::memcmp(name.data(), archive->variable.data(), nameSize) != 0) return false;
+  if (((Le16(local + 6) | info.flag) & UNZ_FLAG_DATA_DESCRIPTOR) == 0) {
+    uint64_t compressed = Le32(local + 18), uncompressed = Le32(local + 22);
+    if (ApplyLocalZip64(extra, &uncompressed, &compressed) &&
+        (compressed != info.compressed_size || uncompressed != info.uncompressed_size))
+      return false;
+  }
+  const uint64_t dataPos = localPos + kLocalHeaderSize + nameSize + extra.size();
+  if (dataPos > archive->centralStart || info.compressed_size > archive->centralStart - dataPos) return false;
+  *start = localPos;
+  *end = dataPos + info.compressed_size;
+  return true;
+}
+
+// Walks the central directory once: every entry's local header must agree with it and
+// no two entries may share a byte of the archive, so that no data is read twice. Adds
+// up the declared sizes. A damaged central header ends the walk; the entry walk of the
+// caller meets it later.
+bool CheckEntries(Archive* archive) {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  uint64_t pos = archive->centralStart;
+  for (uint64_t i = 0; i < archive->entryCount; ++i) {
+    if (ReadCentralHeader(archive, pos) != UNZ_OK) break;
+    pos += archive->headerSize;
+    uint64_t start = 0, end = 0;
+    if (!LocalHeaderAgrees(archive, &start, &end)) return false;
+    ranges.emplace_back(start, end);
+    const uint64_t size = archive->info.uncompressed_size;
+    archive->declaredTotal = size > UINT64_MAX - archive->declaredTotal ? UINT64_MAX : archive->declaredTotal + size;
+  }
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 1; i < ranges.size(); ++i) {
+    if (ranges[i].first < ranges[i - 1].second) return false;
+  }
+  return true;
+}
+
 // Finds the end-of-central-directory record behind a comment of up to 65,535 bytes.
 // A record whose comment reaches exactly to the end of the file wins; otherwise the
 // last one that fits (some writers leave bytes after the comment).
@@ -313,6 +387,7 @@ Archive* OpenArchive(std::unique_ptr<Source> source) {
   archive->entryCount = entries;
   archive->commentSize = Le16(end + 20);
   archive->source = std::move(source);
+  if (!CheckEntries(archive.get())) return nullptr;
   // Positioned on the first entry, as the classic reader is after opening.
   if (entries > 0) ReadCentralHeader(archive.get(), archive->centralStart);
   return archive.release();
@@ -332,11 +407,12 @@ int ReadStored(Archive* archive, unsigned char* out, unsigned len) {
   return static_cast<int>(want);
 }
 
+// Inflates up to len bytes; the caller keeps len within the declared size.
 int ReadDeflated(Archive* archive, unsigned char* out, unsigned len) {
   OpenEntry& entry = archive->entry;
   z_stream& z = archive->zstream;
   z.next_out = out;
-  z.avail_out = static_cast<uInt>(std::min<uint64_t>(len, entry.uncompressedLeft));
+  z.avail_out = len;
   while (z.avail_out > 0 && !entry.streamEnded) {
     if (z.avail_in == 0 && entry.compressedLeft > 0) {
       size_t fetch = static_cast<size_t>(std::min<uint64_t>(archive->input.size(), entry.compressedLeft));
@@ -400,6 +476,12 @@ int unzGetGlobalInfo(unzFile file, unz_global_info* info) {
   return UNZ_OK;
 }
 
+int unzGetDeclaredTotal(unzFile file, uint64_t* total) {
+  if (!file || !total) return UNZ_PARAMERROR;
+  *total = AsArchive(file)->declaredTotal;
+  return UNZ_OK;
+}
+
 int unzGoToFirstFile(unzFile file) {
   if (!file) return UNZ_PARAMERROR;
   Archive* archive = AsArchive(file);
@@ -451,7 +533,11 @@ int unzOpenCurrentFile(unzFile file) {
   const unz_file_info& info = archive->info;
   if (info.flag & (UNZ_FLAG_ENCRYPTED | kFlagStrongEncryption)) return UNZ_BADZIPFILE;
   if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) return UNZ_BADZIPFILE;
+  // Declared sizes the method cannot produce from the bytes present.
   if (info.compression_method == 0 && info.compressed_size != info.uncompressed_size) return UNZ_BADZIPFILE;
+  if (info.compression_method == Z_DEFLATED &&
+      (info.uncompressed_size + (kMaxDeflateRatio - 1)) / kMaxDeflateRatio > info.compressed_size)
+    return UNZ_BADZIPFILE;
 
   unsigned char local[kLocalHeaderSize];
   uint64_t localPos = archive->bias + archive->localOffset;
@@ -494,11 +580,19 @@ int unzReadCurrentFile(unzFile file, void* buffer, unsigned len) {
   if (len == 0) return 0;
   if (!buffer) return UNZ_PARAMERROR;
   len = std::min<unsigned>(len, INT_MAX);
+  if (entry.uncompressedLeft == 0 && entry.inflating && !entry.streamEnded) {
+    // The declared size is reached: the stream must end here, not produce more.
+    unsigned char beyond;
+    int more = ReadDeflated(archive, &beyond, 1);
+    if (more < 0) return more;
+    if (more > 0) return FailEntry(&entry, UNZ_BADZIPFILE);
+  }
   if (entry.uncompressedLeft == 0 || entry.streamEnded) {
     entry.reachedEnd = true;
     return 0;
   }
   unsigned char* out = static_cast<unsigned char*>(buffer);
+  len = static_cast<unsigned>(std::min<uint64_t>(len, entry.uncompressedLeft));
   int got = entry.inflating ? ReadDeflated(archive, out, len) : ReadStored(archive, out, len);
   if (got < 0) return got;
   if (got == 0) {

@@ -55,7 +55,8 @@ struct unz_file_info {
   tm_unz tmu_date;
 };
 
-// Opens an archive file for reading (byte mode); null if it is missing or not a zip.
+// Opens an archive file for reading (byte mode); null if it is missing or not a zip, if
+// a local header disagrees with its central entry, or if two entries share bytes.
 unzFile unzOpen(const char* path);
 #ifdef _WIN32
 // The same, for a UTF-16 path (any name, whatever the ANSI code page).
@@ -65,6 +66,9 @@ unzFile unzOpenWide(const wchar_t* path);
 unzFile unzOpenMemory(const void* data, size_t size);
 int unzClose(unzFile file);
 int unzGetGlobalInfo(unzFile file, unz_global_info* info);
+// The sum of the uncompressed sizes the entries declare (at most UINT64_MAX): what
+// unpacking the whole archive writes, checked against the data as it is read.
+int unzGetDeclaredTotal(unzFile file, uint64_t* total);
 
 int unzGoToFirstFile(unzFile file);
 // UNZ_END_OF_LIST_OF_FILE after the last entry; UNZ_BADZIPFILE if the next header is damaged.
@@ -76,7 +80,8 @@ int unzGetCurrentFileInfo(unzFile file, unz_file_info* info, char* fileName, siz
                           void* extraField, size_t extraFieldBufferSize, char* comment, size_t commentBufferSize);
 
 int unzOpenCurrentFile(unzFile file);
-// Bytes read (at most len), 0 at the end of the entry, or a negative error.
+// Bytes read (at most len), 0 at the end of the entry, or a negative error;
+// UNZ_BADZIPFILE when the data would go on past the declared size.
 int unzReadCurrentFile(unzFile file, void* buffer, unsigned len);
 // UNZ_CRCERROR if the entry was read to its end and its size or CRC-32 do not match.
 int unzCloseCurrentFile(unzFile file);

@@ -290,6 +290,41 @@ TEST_F(ClientStoreTest, HostileNamesInTheManifestAreRefusedBeforeAnyPackageReque
   }
 }
 
+TEST_F(ClientStoreTest, StoreErrorTextCannotStartLogLinesOfItsOwn) {
+  Unsigned();
+  const std::string key = kPrefix + "/base.zip";
+  store.PutObject(key, "x");
+  store.SetFaults(R"({"*": [{"action": "fail", "status": 403, "code": "Access\nDenied", "method": "GET",
+                             "message": "first\r\nDownfile Fail,code:Forged\tend\u007f"}]})");
+  EXPECT_FALSE(client.DownloadObject(key.c_str(), (staging.Path() + "/base.zip").c_str()));
+  auto gets = store.Requests("GET", key);
+  ASSERT_EQ(gets.size(), 1u);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"Downfile Fail,code:Access Denied,message:first  Downfile Fail,code:Forged end ,requestId:" +
+                                             gets[0]["request_id"]}));
+}
+
+TEST_F(ClientStoreTest, BodiesAreWrittenOnlyUpToTheAgreedLength) {
+  Unsigned();
+  // The existence test announces 1,000 bytes; a chunked answer goes on for 200 MiB.
+  const std::string key = kPrefix + "/base.zip";
+  store.PutObject(key, std::string(1000, 'b'));
+  store.SetFaults(R"({"*": [{"action": "chunked_oversize", "bytes": 209715200}]})");
+  EXPECT_FALSE(client.DownloadObject(key.c_str(), (staging.Path() + "/base.zip").c_str()));
+  EXPECT_EQ(ReadFileBytes(staging / "base.zip"), std::string(1000, 'b'));
+  EXPECT_EQ(store.Requests("GET", key).size(), 1u);
+
+  // A manifest above 1 MiB is refused before a byte of it is written.
+  const std::string manifest = kPrefix + "/summary.ini";
+  store.SetFaults("");
+  store.PutObject(manifest, "[fixstamp]\r\n" + std::string(2 * 1024 * 1024, ';'));
+  EXPECT_FALSE(client.FetchManifest());
+  EXPECT_EQ(ReadFileBytes(staging / "summary.ini"), "");
+  auto log = Log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].compare(0, 30, "Downfile Fail,code:BodyTooLong"), 0) << log[0];
+  EXPECT_EQ(log[1].compare(0, 59, "Downfile Fail,code:BodyTooLong,message:the store announced "), 0) << log[1];
+}
+
 TEST_F(ClientStoreTest, UnreadableArchiveFailsItsStepWithoutProgress) {
   client.plannedTransfers = 3;
   EXPECT_FALSE(client.UnpackPackage((staging.Path() + "/gone.zip").c_str(), staging.Path().c_str()));

@@ -274,6 +274,60 @@ TEST_F(OssClientTest, StallEndedByTheTenSecondRuleAndRetried) {
   EXPECT_EQ(gets[0]["status"], "206");
 }
 
+TEST_F(OssClientTest, DripEndsEachAttemptByTheLowSpeedRule) {
+  // One byte every 8 seconds never leaves the connection silent for 10 seconds, but
+  // stays under 10 bytes in 10 seconds: each attempt ends at its first window.
+  store.PutObject(kKey, Pattern(1000));
+  store.SetFaults(R"({"9.5MOrvantisIE/base.zip": [{"action": "drip", "interval": 8, "method": "GET"}]})");
+  configuration.maxRetries = 1;
+  Download download;
+  oss::GetObjectOutcome outcome = Get(*Client(), download);
+  ASSERT_FALSE(outcome.isSuccess());
+  EXPECT_EQ(outcome.error().Code(), "ERROR_WINHTTP_TIMEOUT");
+  EXPECT_NE(outcome.error().Message().find("fewer than 10 bytes in 10 seconds"), std::string::npos)
+      << outcome.error().Message();
+  auto gets = store.Requests("GET", kKey);
+  ASSERT_EQ(gets.size(), 2u);  // retried as any transport failure
+  for (auto& get : gets) {
+    EXPECT_EQ(get["fault"], "drip");
+    EXPECT_LE(std::stoi(get["bytes"]), 1) << "the attempt outlived its first window";
+  }
+  // The retry resumes after the byte that had arrived.
+  EXPECT_EQ(gets[1]["range"], "bytes=" + gets[0]["bytes"] + "-");
+}
+
+TEST_F(OssClientTest, NothingIsWrittenPastTheAgreedLength) {
+  const std::string body = Pattern(1000);
+  store.PutObject(kKey, body);
+  // A chunked answer has no length of its own: the agreed one cuts it off.
+  store.SetFaults(R"({"9.5MOrvantisIE/base.zip": [{"action": "chunked_oversize", "bytes": 209715200}]})");
+  oss::GetObjectRequest request(kBucket, kKey);
+  Download download;
+  request.setResponseStreamFactory([&download]() { return download.stream = std::make_shared<std::stringstream>(); });
+  request.setTransferProgress({&Record, &download});
+  request.setMaxLength(1000);
+  std::unique_ptr<oss::OssClient> client = Client();
+  oss::GetObjectOutcome outcome = client->GetObject(request);
+  ASSERT_FALSE(outcome.isSuccess());
+  EXPECT_EQ(outcome.error().Code(), oss::kBodyTooLongCode);
+  EXPECT_EQ(download.stream->str(), body);
+  EXPECT_EQ(download.transferred.back(), 1000);
+  EXPECT_EQ(store.Requests("GET", kKey).size(), 1u);  // not retried
+
+  // An answer that announces more than agreed is refused before a byte is written.
+  store.SetFaults("");
+  request.setMaxLength(999);
+  Download announced;
+  request.setResponseStreamFactory([&announced]() { return announced.stream = std::make_shared<std::stringstream>(); });
+  request.setTransferProgress({&Record, &announced});
+  outcome = client->GetObject(request);
+  ASSERT_FALSE(outcome.isSuccess());
+  EXPECT_EQ(outcome.error().Code(), oss::kBodyTooLongCode);
+  EXPECT_EQ(outcome.error().Message(), "the store announced 1000 bytes, 999 were agreed");
+  EXPECT_EQ(announced.stream->str(), "");
+  EXPECT_TRUE(announced.transferred.empty());
+}
+
 TEST_F(OssClientTest, UnreachableStoreNamesTheTransportError) {
   configuration.retryBaseDelayMs = 10;
   oss::OssClient client("127.0.0.1:1", "id", "secret", configuration);

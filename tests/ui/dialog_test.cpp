@@ -9,6 +9,7 @@
 #include "app/context.h"
 #include "install/messages.h"
 #include "support/file_system_fixtures.h"
+#include "support/sample_release.h"
 #include "support/store_local_store.h"
 #include "support/test_support.h"
 #include "system/install_lock.h"
@@ -224,6 +225,37 @@ TEST_F(DialogTest, LinkedInstallationOrStagingFolderStopsWithNothingTouched) {
                                       "发现链接，安装未做任何改动：" + context.tempDir, "安装失败：文件被占用"}));
   EXPECT_EQ(ListFilesRecursive(elsewhere.Path()), std::vector<std::string>{"precious.txt"});
   RemoveSymbolicLink(context.tempDir);
+}
+
+TEST_F(DialogTest, DrippingPackageFailsItsStepAfterTheRetriesWhileTheWindowAnswers) {
+  // One byte every 8 seconds on the first package: each attempt ends at its first 10-second
+  // window, and after the retries the step fails.
+  LocalStore store;
+  ASSERT_TRUE(store.Start());
+  SampleReleaseOptions options;
+  options.quant = options.stock = false;
+  ASSERT_TRUE(BuildSampleRelease(store.RootWindows(), options));
+  const std::string base = "9.5MOrvantisIE/base.zip";
+  store.SetFaults(R"({"9.5MOrvantisIE/base.zip": [{"action": "drip", "interval": 8, "method": "GET"}]})");
+  dialog.keyPrefix = "9.5MOrvantisIE";
+  dialog.endpoint = store.Endpoint();
+  dialog.ConnectStore();
+  ClickAt(250, 220);
+  ASSERT_EQ(dialog.page, PageInstalling);
+  // The window goes on handling its messages (progress, steps, paints) while the
+  // worker waits on the store; the test's time limit bounds the whole wait.
+  int handled = 0;
+  while (dialog.page == PageInstalling) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+    Pump();
+    ++handled;
+  }
+  EXPECT_GT(handled, 1);
+  EXPECT_EQ(dialog.page, PageFailed);
+  EXPECT_EQ(dialog.statusText, std::wstring(UiText::StepName(2)) + UiText::MainText(6));
+  auto gets = store.Requests("GET", base);
+  ASSERT_EQ(gets.size(), 4u);  // the first attempt and three retries
+  for (auto& get : gets) EXPECT_LE(std::stoi(get["bytes"]), 1);
 }
 
 TEST_F(DialogTest, WorkerMessagesDriveTheProgressPage) {

@@ -14,6 +14,7 @@ import shutil
 import subprocess
 import sys
 import zipfile
+import zlib
 
 DOS_STAMP = (2005, 6, 7, 12, 34, 56)
 
@@ -65,6 +66,105 @@ def central_header_offsets(path):
         n, m, k = (int.from_bytes(data[at + o:at + o + 2], "little") for o in (28, 30, 32))
         at += 46 + n + m + k
     return data, offsets
+
+
+def local_header(name, method, crc, compressed, uncompressed, extra=b"", flags=0):
+    return (b"PK\x03\x04" + (20).to_bytes(2, "little") + flags.to_bytes(2, "little") + method.to_bytes(2, "little") +
+            b"\0\0\x21\x00" + crc.to_bytes(4, "little") + compressed.to_bytes(4, "little") +
+            uncompressed.to_bytes(4, "little") + len(name).to_bytes(2, "little") + len(extra).to_bytes(2, "little") +
+            name + extra)
+
+
+def central_header(name, method, crc, compressed, uncompressed, offset, extra=b"", external=0o100644 << 16, flags=0):
+    return (b"PK\x01\x02" + (0x031E).to_bytes(2, "little") + (20).to_bytes(2, "little") + flags.to_bytes(2, "little") +
+            method.to_bytes(2, "little") + b"\0\0\x21\x00" + crc.to_bytes(4, "little") +
+            compressed.to_bytes(4, "little") + uncompressed.to_bytes(4, "little") + len(name).to_bytes(2, "little") +
+            len(extra).to_bytes(2, "little") + b"\0\0\0\0\0\0" + external.to_bytes(4, "little") +
+            offset.to_bytes(4, "little") + name + extra)
+
+
+def end_record(count, central_size, central_offset):
+    return (b"PK\x05\x06\0\0\0\0" + count.to_bytes(2, "little") + count.to_bytes(2, "little") +
+            central_size.to_bytes(4, "little") + central_offset.to_bytes(4, "little") + b"\0\0")
+
+
+def deflate(data):
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return packer.compress(data) + packer.flush()
+
+
+def make_hostile_archives(out):
+    """Archives that would make the extraction read a byte twice, write more than they
+    declare, or drop or replace data."""
+    # Ten central entries on one deflated stream: 1 MiB each from a few kilobytes.
+    data = bytes(1024 * 1024)
+    packed, crc = deflate(data), zlib.crc32(data)
+    blob = local_header(b"copy0.bin", 8, crc, len(packed), len(data)) + packed
+    central = b"".join(central_header(b"copy%d.bin" % i, 8, crc, len(packed), len(data), 0) for i in range(10))
+    write(os.path.join(out, "overlap_same_stream.zip"), blob + central + end_record(10, len(central), len(blob)))
+
+    # The second entry, whole and consistent, lies inside the stored data of the first.
+    inner_data = b"inner entry\n"
+    inner = local_header(b"inner.txt", 0, zlib.crc32(inner_data), len(inner_data), len(inner_data)) + inner_data
+    outer_data = b"outer head " + inner + b" outer tail\n"
+    outer = local_header(b"outer.txt", 0, zlib.crc32(outer_data), len(outer_data), len(outer_data))
+    inner_at = len(outer) + len(b"outer head ")
+    blob = outer + outer_data
+    central = (central_header(b"outer.txt", 0, zlib.crc32(outer_data), len(outer_data), len(outer_data), 0) +
+               central_header(b"inner.txt", 0, zlib.crc32(inner_data), len(inner_data), len(inner_data), inner_at))
+    write(os.path.join(out, "overlap_nested.zip"), blob + central + end_record(2, len(central), len(blob)))
+
+    # The central entry names another file than its local header.
+    data = b"renamed\n"
+    blob = local_header(b"local.txt", 0, zlib.crc32(data), len(data), len(data)) + data
+    central = central_header(b"other.txt", 0, zlib.crc32(data), len(data), len(data), 0)
+    write(os.path.join(out, "name_mismatch.zip"), blob + central + end_record(1, len(central), len(blob)))
+
+    # Declares the first 500 of its 1000 bytes (with their CRC); the stream goes on.
+    data = bytes(range(250)) * 4
+    packed, crc = deflate(data), zlib.crc32(data[:500])
+    first = b"ok.txt", b"ok\n"
+    blob = local_header(first[0], 0, zlib.crc32(first[1]), 3, 3) + first[1]
+    second_at = len(blob)
+    blob += local_header(b"longer.bin", 8, crc, len(packed), 500) + packed
+    central = (central_header(first[0], 0, zlib.crc32(first[1]), 3, 3, 0) +
+               central_header(b"longer.bin", 8, crc, len(packed), 500, second_at))
+    write(os.path.join(out, "inflates_past_size.zip"), blob + central + end_record(2, len(central), len(blob)))
+
+    # Entries that look like folders but carry data: by attribute, by final slash.
+    for key, entry in (("attribute", info("data-dir", external_attr=0x10)), ("slash", info("data-dir/"))):
+        python_zip(os.path.join(out, "folder_with_data_%s.zip" % key),
+                   [("ok.txt", b"ok\n"), (entry, b"dropped data\n"), ("late.txt", b"late\n")])
+
+    # One name twice, in other letter case (and once more with a dot Windows drops).
+    python_zip(os.path.join(out, "case_duplicates.zip"), [("Readme.txt", b"first\n"), ("other.txt", b"other\n"),
+                                                          ("README.TXT", b"second\n"), ("late.txt", b"late\n")])
+    python_zip(os.path.join(out, "dot_duplicates.zip"), [("sub/Note.txt", b"first\n"), ("SUB/./note.txt. ", b"second\n")])
+
+    # Code-page names whose last character ends in the byte 0x5C (乗 81 5C, 運 DF 5C):
+    # Python writes them as placeholders of the same length, then the bytes are put in.
+    path = os.path.join(out, "gbk_5c_names.zip")
+    python_zip(path, [("AAAA", b"not a folder\n"), ("BB/CCCC", b"nested\n")])
+    data = open(path, "rb").read()
+    data = data.replace(b"AAAA", "行乗".encode("gbk")).replace(b"BB/CCCC", "運/数乗".encode("gbk"))
+    write(path, data)
+
+    # A sparse archive: one entry of 4 GiB of stored data that declares 1,032 times that.
+    path = os.path.join(out, "declares_4tib.zip")
+    compressed, declared = 4 << 30, (4 << 30) * 1032
+    zip64 = (1).to_bytes(2, "little") + (16).to_bytes(2, "little") + declared.to_bytes(8, "little") + compressed.to_bytes(8, "little")
+    with open(path, "wb") as f:
+        f.write(local_header(b"huge.bin", 8, 0, 0xFFFFFFFF, 0xFFFFFFFF, zip64))
+        f.seek(compressed, 1)
+        central_at = f.tell()
+        central = central_header(b"huge.bin", 8, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0, zip64)
+        f.write(central)
+        zip64_end_at = f.tell()
+        f.write(b"PK\x06\x06" + (44).to_bytes(8, "little") + (45).to_bytes(2, "little") + (45).to_bytes(2, "little") +
+                bytes(8) + (1).to_bytes(8, "little") + (1).to_bytes(8, "little") + len(central).to_bytes(8, "little") +
+                central_at.to_bytes(8, "little"))
+        f.write(b"PK\x06\x07" + bytes(4) + zip64_end_at.to_bytes(8, "little") + (1).to_bytes(4, "little"))
+        f.write(end_record(1, 0xFFFFFFFF, 0xFFFFFFFF)[:12] + b"\xff\xff\xff\xff\xff\xff\xff\xff\0\0")
 
 
 def make_archives(out):
@@ -145,6 +245,13 @@ def make_archives(out):
         "dots_and_spaces": "a/.. /evil.txt",
         "folder": "../evil/",
         "device": "sub/nul.txt",
+        # Superscript port numbers (UTF-8 flagged: code page 936 cannot spell them) and
+        # the console's own devices.
+        "device_com_superscript": "COM\u00b9.txt",
+        "device_lpt_superscript": "sub/lpt\u00b3",
+        "device_com2_superscript": "COM\u00b2",
+        "device_conin": "CONIN$",
+        "device_conout": "a/conout$.log",
     }
     for key, name in slips.items():
         python_zip(os.path.join(out, "slip_%s.zip" % key),
@@ -182,6 +289,7 @@ def make_archives(out):
     python_zip(os.path.join(out, "long_comment.zip"), [("inside.txt", b"behind a long comment\n")], comment=comment)
 
     python_zip(os.path.join(out, "long_name.zip"), [("short.txt", b"short\n"), ("n" * 296 + ".txt", b"long\n")])
+    make_hostile_archives(out)
     python_zip(os.path.join(out, "bzip2.zip"), [("first.txt", b"first\n")])
     with zipfile.ZipFile(os.path.join(out, "bzip2.zip"), "a", zipfile.ZIP_BZIP2) as z:
         z.writestr("packed.txt", b"bzip2 data\n" * 10)

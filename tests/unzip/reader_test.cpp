@@ -205,6 +205,33 @@ TEST(ZipReader, ReportsDamagedEntriesAndRefusesEncryptedOrUnknownOnes) {
   unzClose(archive);
 }
 
+TEST(ZipReader, RefusesEntriesSharingBytesAndDataPastTheDeclaredSize) {
+  for (const char* name : {"overlap_same_stream.zip", "overlap_nested.zip", "name_mismatch.zip"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(unzOpen(ArchivePath(name).c_str()), nullptr);
+  }
+  unzFile archive = unzOpen(ArchivePath("inflates_past_size.zip").c_str());
+  ASSERT_NE(archive, nullptr);
+  uint64_t total = 0;
+  ASSERT_EQ(unzGetDeclaredTotal(archive, &total), UNZ_OK);
+  EXPECT_EQ(total, 503u);
+  ASSERT_EQ(unzGoToNextFile(archive), UNZ_OK);
+  EntryRead longer = ReadCurrent(archive);
+  EXPECT_EQ(longer.data.size(), 500u);
+  EXPECT_EQ(longer.lastRead, UNZ_BADZIPFILE);
+  unzClose(archive);
+
+  // The declared total of a tool-made archive is the size of its tree.
+  archive = unzOpen(ArchivePath("tree_infozip.zip").c_str());
+  ASSERT_NE(archive, nullptr);
+  ASSERT_EQ(unzGetDeclaredTotal(archive, &total), UNZ_OK);
+  uint64_t tree = 0;
+  for (const std::string& file : ListFilesRecursive(TreePath())) tree += ReadFileBytes(TreePath(file)).size();
+  EXPECT_EQ(total, tree);
+  EXPECT_EQ(unzGetDeclaredTotal(archive, nullptr), UNZ_PARAMERROR);
+  unzClose(archive);
+}
+
 TEST(ZipReader, AnswersMisuseWithParameterErrors) {
   char buffer[16];
   unz_global_info global;
@@ -283,12 +310,24 @@ TEST(ZipReader, ChecksEverySizeAndOffsetAgainstTheFile) {
       {"local header offset beyond the data", [&](ArchiveBytes& a) { a.Put32(quotes + 42, 0x7FFFFFF0); }, true},
       {"compressed size beyond the data", [&](ArchiveBytes& a) { a.Put32(quotes + 20, 0x7FFFFFF0); }, true},
       {"name length beyond the directory", [&](ArchiveBytes& a) { a.Put16(quotes + 28, 0xFFFF); }, true},
-      {"stored sizes that disagree", [&](ArchiveBytes& a) { a.Put32(blob + 24, 5); }, true},
-      {"uncompressed size too small", [&](ArchiveBytes& a) { a.Put32(quotes + 24, 1000); }, true},
-      {"uncompressed size too large", [&](ArchiveBytes& a) { a.Put32(quotes + 24, 0x7FFFFFF0); }, true},
-      {"method that differs from the local header", [&](ArchiveBytes& a) { a.Put16(quotes + 10, 0); }, true},
-      {"deflated data cut short", [&](ArchiveBytes& a) { a.Put32(quotes + 20, 1000); }, true},
-      {"zip64 extra without its values", [&](ArchiveBytes& a) { a.Put32(quotes + 24, 0xFFFFFFFF); }, true},
+      // Sizes or a method that the local header contradicts refuse the whole archive.
+      {"stored sizes that disagree", [&](ArchiveBytes& a) { a.Put32(blob + 24, 5); }, false},
+      {"uncompressed size too small", [&](ArchiveBytes& a) { a.Put32(quotes + 24, 1000); }, false},
+      {"uncompressed size too large", [&](ArchiveBytes& a) { a.Put32(quotes + 24, 0x7FFFFFF0); }, false},
+      {"method that differs from the local header", [&](ArchiveBytes& a) { a.Put16(quotes + 10, 0); }, false},
+      {"deflated data cut short", [&](ArchiveBytes& a) { a.Put32(quotes + 20, 1000); }, false},
+      {"name that differs from the local header", [&](ArchiveBytes& a) { a.bytes[quotes + 46] = 'D'; }, false},
+      {"zip64 extra without its values", [&](ArchiveBytes& a) { a.Put32(quotes + 24, 0xFFFFFFFF); }, false},
+      // Both headers agree on sizes no deflate stream of that length can produce.
+      {"more than 1,032 bytes per compressed byte",
+       [&](ArchiveBytes& a) {
+         uint32_t packed = static_cast<uint8_t>(a.bytes[quotes + 20]) | static_cast<uint8_t>(a.bytes[quotes + 21]) << 8 |
+                           static_cast<uint8_t>(a.bytes[quotes + 22]) << 16;
+         size_t local = a.bytes.find("data/quotes.csv") - 30;
+         a.Put32(quotes + 24, packed * 1032 + 1);
+         a.Put32(local + 22, packed * 1032 + 1);
+       },
+       true},
   };
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.what);

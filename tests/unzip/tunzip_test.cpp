@@ -4,7 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "install/client.h"
+#include "support/shell_support.h"
 #include "support/test_support.h"
+#include "system/free_space.h"
+#include "system/install_log.h"
 #include "system/text.h"
 #include "unzip/tunzip.h"
 #include "unzip_fixtures.h"
@@ -120,7 +124,8 @@ TEST_F(Extraction, DamagedOrRefusedEntriesFailThePackageAndKeepEarlierOnes) {
 TEST_F(Extraction, NamesLeadingOutsideTheTargetFailAndWriteNothingThere) {
   const std::string target = scratch / "a\\b\\target";
   for (const char* form : {"parent", "nested_parent", "backslash_parent", "drive", "drive_relative", "leading_slash",
-                           "leading_backslash", "dots_and_spaces", "folder", "device"}) {
+                           "leading_backslash", "dots_and_spaces", "folder", "device", "device_com_superscript",
+                           "device_lpt_superscript", "device_com2_superscript", "device_conin", "device_conout"}) {
     SCOPED_TRACE(form);
     std::string archive = ArchivePath(std::string("slip_") + form + ".zip");
     EXPECT_FALSE(TUnzip::ExtractArchive(archive.c_str(), target.c_str()));
@@ -134,6 +139,71 @@ TEST_F(Extraction, NamesLeadingOutsideTheTargetFailAndWriteNothingThere) {
   EXPECT_FALSE(FileExists(scratch.Path().substr(0, 2) + "\\evil.txt"));
   EXPECT_FALSE(FileExists("C:\\evil.txt"));
   EXPECT_TRUE(prompts.Requests().empty());
+}
+
+TEST_F(Extraction, ArchivesThatWouldReadBytesTwiceOrDisagreeWithThemselvesWriteNothing) {
+  // Ten entries on one stream; an entry inside another's data; a local header naming
+  // another file than the directory.
+  for (const char* archive : {"overlap_same_stream.zip", "overlap_nested.zip", "name_mismatch.zip"}) {
+    SCOPED_TRACE(archive);
+    EXPECT_FALSE(Extract(archive));
+    EXPECT_TRUE(ListFilesRecursive(Target()).empty());
+  }
+  // The stream goes on past the declared size (whose CRC matches the part declared).
+  EXPECT_FALSE(Extract("inflates_past_size.zip"));
+  EXPECT_EQ(ReadFileBytes(Target() + "\\ok.txt"), "ok\n");
+  EXPECT_TRUE(prompts.Requests().empty());
+}
+
+TEST_F(Extraction, EntriesThatWouldDropOrReplaceDataFailThePackage) {
+  // Marked as a folder (by the attribute or a final slash) but carrying data.
+  for (const char* archive : {"folder_with_data_attribute.zip", "folder_with_data_slash.zip"}) {
+    SCOPED_TRACE(archive);
+    ScratchFolder target("unzip-folder-data");
+    EXPECT_FALSE(TUnzip::ExtractArchive(ArchivePath(archive).c_str(), target.Path().c_str()));
+    EXPECT_EQ(ReadFileBytes(target / "ok.txt"), "ok\n");
+    EXPECT_FALSE(FolderExists(target / "data-dir"));
+    EXPECT_FALSE(FileExists(target / "late.txt"));
+  }
+  // A second entry of a name, in other letter case or with what Windows drops, does not
+  // replace the first.
+  EXPECT_FALSE(Extract("case_duplicates.zip"));
+  EXPECT_EQ(ReadFileBytes(Target() + "\\Readme.txt"), "first\n");
+  EXPECT_FALSE(FileExists(Target() + "\\late.txt"));
+  EXPECT_FALSE(Extract("dot_duplicates.zip"));
+  EXPECT_EQ(ReadFileBytes(Target() + "\\sub\\Note.txt"), "first\n");
+  // The same archive again into the same folder is no duplicate.
+  ASSERT_TRUE(Extract("dated.zip"));
+  ASSERT_TRUE(Extract("dated.zip"));
+  EXPECT_TRUE(prompts.Requests().empty());
+}
+
+TEST_F(Extraction, CodePageNamesEndingInTheByte5CAreFilesNotFolders) {
+  // 乗 is 81 5C and 運 DF 5C in code page 936: the trail byte is a backslash.
+  ASSERT_TRUE(Extract("gbk_5c_names.zip"));
+  const std::wstring target = Wide(Target());
+  EXPECT_EQ(ReadWideFile(target + L"\\行乗"), "not a folder\n");
+  EXPECT_EQ(ReadWideFile(target + L"\\運\\数乗"), "nested\n");
+  EXPECT_EQ(ListFilesRecursive(Target()).size(), 2u);
+}
+
+TEST(UnpackPackage, ArchiveDeclaringMoreThanTheFreeSpaceIsNotUnpacked) {
+  // A sparse archive whose one entry declares 1,032 times its 4 GiB of data.
+  const std::string archive = ArchivePath("declares_4tib.zip");
+  ScratchFolder scratch("unzip-space");
+  uint64_t freeBytes = 0;
+  ASSERT_TRUE(QueryFreeBytes(scratch.Path(), &freeBytes));
+  if (freeBytes >= 4432406249472ull) GTEST_SKIP() << "the volume has more room than the archive declares";
+  InstallLog::Open((scratch / "log").c_str());
+  IClient client;
+  client.plannedTransfers = 4;
+  EXPECT_FALSE(client.UnpackPackage(archive.c_str(), (scratch / "target").c_str()));
+  InstallLog::Close();
+  EXPECT_FALSE(FolderExists(scratch / "target"));
+  std::vector<std::string> log = ReadLogMessages(scratch / "log");
+  ASSERT_EQ(log.size(), 1u);
+  const std::string expected = "磁盘空间不足：需要 4432406249472 字节";
+  EXPECT_EQ(log[0].compare(0, expected.size(), expected), 0) << log[0];
 }
 
 TEST_F(Extraction, PathsThatDoNotFitFailTheEntryCleanly) {

@@ -8,6 +8,7 @@ import http.server
 import json
 import os
 import secrets
+import select
 import socket
 import ssl
 import threading
@@ -306,6 +307,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 first, last = span
                 status = 206
         length = max(last - first + 1, 0)
+        oversize = find_fault(faults, "chunked_oversize") if method == "GET" and not meta_only else None
         wrong = find_fault(faults, "bad_length")
         announced = length + int(wrong.get("delta", 1)) if wrong and method == "GET" else length
         self.send_response(status)
@@ -314,7 +316,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         forced = find_fault(faults, "etag")
         self.send_header("ETag", '"%s"' % forced["value"] if forced else etag)
         self.send_header("Last-Modified", email.utils.formatdate(os.path.getmtime(path), usegmt=True))
-        self.send_header("Content-Length", str(max(announced, 0)))
+        if oversize:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", str(max(announced, 0)))
         if not meta_only:
             self.send_header("Content-Type", "application/octet-stream")
             self.send_header("Accept-Ranges", "bytes")
@@ -330,17 +335,52 @@ class Handler(http.server.BaseHTTPRequestHandler):
         log["status"] = status
         if method == "HEAD":
             return
+        if oversize:
+            self.send_chunked(path, first, int(oversize.get("bytes", 2 * length + 1)), log)
+            return
         if wrong:
             log["fault"] = "bad_length"
             length = min(length, max(announced, 0))
         self.send_body(path, first, length, faults, log)
 
+    def send_chunked(self, path, offset, total, log):
+        """A chunked body of total bytes: the object from offset, then zeros."""
+        log["fault"] = "chunked_oversize"
+        sent = 0
+        with open(path, "rb") as f:
+            f.seek(offset)
+            while sent < total:
+                block = f.read(min(CHUNK, total - sent)) or bytes(min(CHUNK, total - sent))
+                self.wfile.write(b"%x\r\n" % len(block) + block + b"\r\n")
+                sent += len(block)
+                log["bytes"] = sent
+        self.wfile.write(b"0\r\n\r\n")
+        self.wfile.flush()
+
+    def drip(self, f, sent, length, interval, log):
+        """One byte every interval seconds until the body is sent or the client leaves."""
+        log["fault"] = "drip"
+        while sent < length:
+            readable, _, _ = select.select([self.connection], [], [], interval)
+            if readable and not self.connection.recv(1, socket.MSG_PEEK):
+                break  # the client closed the connection
+            block = f.read(1)
+            if not block:
+                break
+            self.connection.sendall(block)
+            sent += 1
+            log["bytes"] = sent
+        return sent
+
     def send_body(self, path, offset, length, faults, log):
+        drip = find_fault(faults, "drip")
         cut = find_fault(faults, "cut")
         stall = find_fault(faults, "stall")
         throttle = find_fault(faults, "throttle")
         rate = int(throttle["bytes_per_sec"]) if throttle else self.server.config.throttle
         stop_at = length
+        if drip:
+            stop_at = min(stop_at, int(drip.get("after", 0)))
         if cut:
             stop_at = min(stop_at, int(cut.get("after", 0)))
             log["fault"] = "cut"
@@ -366,6 +406,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         if ahead > 0:
                             time.sleep(ahead)
         log["bytes"] = sent
+        if drip and sent < length:
+            with open(path, "rb") as f:
+                f.seek(offset + sent)
+                sent = self.drip(f, sent, length, float(drip.get("interval", 8)), log)
         if sent < length:
             if stall:
                 time.sleep(float(stall.get("seconds", 30)))
