@@ -303,7 +303,7 @@ TEST_F(OssClientTest, NothingIsWrittenPastTheAgreedLength) {
   store.SetFaults(R"({"9.5MOrvantisIE/base.zip": [{"action": "chunked_oversize", "bytes": 209715200}]})");
   oss::GetObjectRequest request(kBucket, kKey);
   Download download;
-  request.setResponseStreamFactory([&download]() { return download.stream = std::make_shared<std::stringstream>(); });
+  request.setResponseStreamFactory([&download]() { return download.stream = std::make_shared<oss::MemoryStream>(); });
   request.setTransferProgress({&Record, &download});
   request.setMaxLength(1000);
   std::unique_ptr<oss::OssClient> client = Client();
@@ -318,7 +318,7 @@ TEST_F(OssClientTest, NothingIsWrittenPastTheAgreedLength) {
   store.SetFaults("");
   request.setMaxLength(999);
   Download announced;
-  request.setResponseStreamFactory([&announced]() { return announced.stream = std::make_shared<std::stringstream>(); });
+  request.setResponseStreamFactory([&announced]() { return announced.stream = std::make_shared<oss::MemoryStream>(); });
   request.setTransferProgress({&Record, &announced});
   outcome = client->GetObject(request);
   ASSERT_FALSE(outcome.isSuccess());
