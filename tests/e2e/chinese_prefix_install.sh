@@ -107,7 +107,7 @@ for pair in 1028:zh_TW.UTF-8:Zelmora香港 1033:en_US.UTF-8:"Zelmora HK" 2052:zh
   done
   [ -n "$exported" ] || fail "$lang: no uninstall entry"
   grep -qF "\"UninstallString\"=\"\\\"C:\\\\users\\\\" <<<"$exported" || fail "$lang: uninstall entry: $exported"
-  grep -qF "\\\\AppData\\\\Local\\\\$folder_name\\\\uninstall.exe\"" <<<"$exported" || fail "$lang: uninstall entry: $exported"
+  grep -qF '\\AppData\\Local\\'"$folder_name"'\\uninstall.exe\""' <<<"$exported" || fail "$lang: uninstall entry: $exported"
   grep -qF "\"DisplayName\"=\"$display\"" <<<"$exported" || fail "$lang: display name: $exported"
 
   shortcut="$desktop/$display.lnk"
