@@ -161,8 +161,7 @@ bool HandleCommandLine(CommandLine* parsed, int* exitCode) {
       break;
   }
   if (!parsed->logCopy.empty() && !InstallLog::OpenCopy(parsed->logCopy.c_str())) {
-    wchar_t code[32] = {};
-    swprintf(code, 32, L" (%lu)\r\n", GetLastError());
+    std::wstring code = GbkToWide(FormatBounded(32, " (%lu)\r\n", GetLastError()));
     WriteToParentConsole(std::wstring(UiText::BadArgument()) + L"/LOG=" + parsed->logCopy + code);
     *exitCode = kExitBadCommandLine;
     return false;

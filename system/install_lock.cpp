@@ -17,9 +17,7 @@ std::wstring InstallLockName(const std::string& stagingDir) {
     hash ^= static_cast<uint16_t>(unit);
     hash *= 1099511628211ull;
   }
-  wchar_t name[64] = {};
-  swprintf(name, 64, L"Global\\MorvantisInstall-%016llx", static_cast<unsigned long long>(hash));
-  return name;
+  return GbkToWide(FormatBounded(64, "Global\\MorvantisInstall-%016llx", static_cast<unsigned long long>(hash)), 64);
 }
 
 bool InstallLock::Acquire(const std::string& stagingDir) {

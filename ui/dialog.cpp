@@ -408,8 +408,8 @@ void TMorvantisDlg::PaintContent(TMemDC& memory) {
   if (view.progressText) {
     ScopedSelectObject font(dc, fontStatus);
     SetTextColor(dc, RGB(0, 0, 0));
-    wchar_t percentText[32] = {};
-    swprintf(percentText, 32, UiText::PercentFormat(), progressBar ? progressBar->percent : 0);
+    // Narrow formatting: a wide printf would link a second printf engine.
+    std::wstring percentText = GbkToWide(FormatBounded(32, UiText::PercentFormat(), progressBar ? progressBar->percent : 0));
     DrawTextIn(dc, percentText, statusRect, DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     DrawTextIn(dc, statusText, statusRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     ScopedSelectObject titleFont(dc, fontTitle);

@@ -183,6 +183,6 @@ const wchar_t* AnotherInstallation() { return Pick(kAnotherInstallation); }
 const wchar_t* Usage() { return Pick(kUsage); }
 const wchar_t* BadArgument() { return Pick(kBadArgument); }
 const char* FolderPickerTitle() { return Pick(kFolderPickerTitle); }
-const wchar_t* PercentFormat() { return L"%d%%"; }
+const char* PercentFormat() { return "%d%%"; }
 
 }  // namespace UiText

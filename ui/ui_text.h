@@ -19,5 +19,5 @@ const wchar_t* AnotherInstallation();  // a second copy pressed Install
 const wchar_t* Usage();                // the command line's help
 const wchar_t* BadArgument();          // followed by the argument refused
 const char* FolderPickerTitle();      // GBK, for the ANSI folder picker
-const wchar_t* PercentFormat();       // L"%d%%"
+const char* PercentFormat();          // "%d%%", ASCII for FormatBounded
 }  // namespace UiText

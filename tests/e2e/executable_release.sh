@@ -28,6 +28,10 @@ symbols=$(x86_64-w64-mingw32-nm -C "$build/MorvantisSetup.debug" 2>/dev/null || 
 if grep -E 'std::(basic_ios|basic_ostream|basic_istream|locale::locale|ios_base::Init)' <<<"$symbols" | head -3 | grep -q .; then
   fail "iostreams or locale machinery is linked in"
 fi
+# The runtime's demangler and the wide printf engine are 56 KB that nothing needs.
+if grep -E ' (__cxa_demangle|__mingw_wpformat)$' <<<"$symbols" | head -2 | grep -q .; then
+  fail "the demangler or the wide printf engine is linked in: $(grep -E ' (__cxa_demangle|__mingw_wpformat)$' <<<"$symbols" | tr '\n' ' ')"
+fi
 
 echo "== version information"
 (cd "$build" && "$source/tools/wine-run" test-programs/version_probe.exe MorvantisSetup.exe | tr -d "\r") >"$work/version.txt" ||

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "system/text.h"
 #include "ui/ui_text.h"
 
 namespace {
@@ -117,7 +118,5 @@ TEST(UiText, SingleLabels) {
     EXPECT_STREQ(L"自定义安装 >", UiText::CustomLink());
     EXPECT_EQ(std::string("\xe4\xaf\xc0\xc0\xce\xc4\xbc\xfe\xbc\xd0"), UiText::FolderPickerTitle());
   }
-  wchar_t percent[16];
-  swprintf(percent, 16, UiText::PercentFormat(), 42);
-  EXPECT_STREQ(L"42%", percent);
+  EXPECT_EQ("42%", FormatBounded(16, UiText::PercentFormat(), 42));
 }
