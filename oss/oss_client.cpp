@@ -11,7 +11,7 @@
 
 #include "oss/crc64.h"
 #include "oss/signing.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 
 namespace oss {
 namespace {

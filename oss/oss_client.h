@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "oss/header_map.h"
+
 namespace oss {
 
 // Process-wide set-up of the layer; every OssClient must be made in between.
@@ -34,12 +36,6 @@ struct ClientConfiguration {
   // Empty: the system's proxy settings. Otherwise "host:port" of a proxy for every request.
   std::string proxy;
 };
-
-// Header names in the map compare case-insensitively, as HTTP's do.
-struct CaseInsensitiveLess {
-  bool operator()(const std::string& a, const std::string& b) const;
-};
-using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
 
 class ObjectMetaData {
  public:

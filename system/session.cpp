@@ -10,10 +10,10 @@
 
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "system/message_box.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 
 std::string RunningAccountLocalAppDataPath() {
   std::string result;

@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "system/install_log.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 

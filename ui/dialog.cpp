@@ -7,16 +7,18 @@
 #include <cassert>
 #include <cwchar>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "install/paths.h"
+#include "ui/drawing_objects.h"
 #include "install/folder_swap.h"
 #include "install/messages.h"
 #include "install/worker.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "system/session.h"
 #include "system/terminate.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "system/url_protocol.h"
 #include "ui/ui_text.h"
 

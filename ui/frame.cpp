@@ -1,7 +1,7 @@
 #include "ui/frame.h"
 
-#include "app/context.h"
-#include "system/scoped.h"
+#include "ui/drawing_objects.h"
+#include "base/scoped.h"
 
 // ---- TMemDC ----
 

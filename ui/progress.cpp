@@ -1,7 +1,7 @@
 #include "ui/progress.h"
 
-#include "app/context.h"
-#include "system/scoped.h"
+#include "ui/drawing_objects.h"
+#include "base/scoped.h"
 
 namespace {
 constexpr COLORREF kFillColour = RGB(252, 115, 115);

@@ -6,7 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "app/startup.h"
 #include "install/messages.h"
 #include "support/file_system_fixtures.h"
 #include "support/sample_release.h"
@@ -15,7 +16,7 @@
 #include "system/install_lock.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "ui/dialog.h"
 #include "ui/ui_text.h"
 #include "window_fixture.h"

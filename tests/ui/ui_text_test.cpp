@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "ui/ui_text.h"
 
 namespace {
