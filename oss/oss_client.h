@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped.h"
 #include "oss/header_map.h"
 
 namespace oss {
@@ -96,7 +97,6 @@ class MemoryStream : public BodyStream {
 class FileStream : public BodyStream {
  public:
   explicit FileStream(const wchar_t* path);
-  ~FileStream() override;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
   // Unbuffered: every write reaches the system at once, so there is nothing to flush.
@@ -105,7 +105,7 @@ class FileStream : public BodyStream {
   unsigned long error() const override { return error_; }
 
  private:
-  HANDLE file_;
+  ScopedFileHandle file_;
   unsigned long error_ = 0;
 };
 

@@ -89,16 +89,7 @@ void SaveShellLink(const std::wstring& shortcut, const std::wstring& target, con
 
 }  // namespace
 
-void AppendCommonDesktopPath(std::string& path) {
-  ScopedComPtr<IMalloc> allocator;
-  if (FAILED(SHGetMalloc(allocator.Receive()))) return;
-  LPITEMIDLIST items = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, &items)) || items == nullptr) return;
-  // Read wide and kept as GBK: the 8-bit call answers in the system's code page.
-  std::vector<wchar_t> buffer(32768, L'\0');
-  if (SHGetPathFromIDListW(items, buffer.data()) && buffer[0] != L'\0') path += WideToGbk(buffer.data(), 65536);
-  allocator->Free(items);
-}
+void AppendCommonDesktopPath(std::string& path) { path += SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
 
 int RegisterUninstallEntry() {
   const InstallerContext& context = InstallerContext::Instance();
