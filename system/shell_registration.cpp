@@ -11,6 +11,7 @@
 
 #include "base/context.h"
 #include "system/install_log.h"
+#include "system/registry.h"
 #include "base/scoped.h"
 #include "system/session.h"
 #include "base/text.h"
@@ -46,14 +47,6 @@ const char* UninstallParentKey() {
     return kUninstallKey64;
   }
   return kUninstallKey;
-}
-
-// Every value goes through the wide interface: GBK paths written through the 8-bit one
-// would be read in the system's code page and name a different file on systems whose
-// code page is not 936 (Traditional Chinese, English).
-bool SetWideValue(HKEY key, const wchar_t* name, const std::wstring& data) {
-  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 // Paths are composed as GBK in a 1024-byte buffer, then converted.
@@ -102,13 +95,13 @@ int RegisterUninstallEntry() {
   if (RegCreateKeyA(parent.Get(), subkey.c_str(), entry.Receive()) != ERROR_SUCCESS) return -1;
 
   const bool written =
-      SetWideValue(entry.Get(), L"DisplayName", GbkToWide(DisplayName(), kWideUnits)) &&
+      SetRegistryText(entry.Get(), L"DisplayName", GbkToWide(DisplayName(), kWideUnits)) &&
       // Quoted: unquoted, a blank in the folder lets Windows start a program at the blank.
-      SetWideValue(entry.Get(), L"UninstallString", L"\"" + PathValue(context.installDir + "\\uninstall.exe") + L"\"") &&
-      SetWideValue(entry.Get(), L"DisplayIcon", PathValue(context.installDir + "\\" + kTerminalExeName)) &&
-      SetWideValue(entry.Get(), L"DisplayVersion", PathValue(context.version)) &&
-      SetWideValue(entry.Get(), L"Publisher", L"Harkel Information") &&
-      SetWideValue(entry.Get(), L"Shortcut", GbkToWide(ShortcutPath(), kWideUnits));
+      SetRegistryText(entry.Get(), L"UninstallString", L"\"" + PathValue(context.installDir + "\\uninstall.exe") + L"\"") &&
+      SetRegistryText(entry.Get(), L"DisplayIcon", PathValue(context.installDir + "\\" + kTerminalExeName)) &&
+      SetRegistryText(entry.Get(), L"DisplayVersion", PathValue(context.version)) &&
+      SetRegistryText(entry.Get(), L"Publisher", L"Harkel Information") &&
+      SetRegistryText(entry.Get(), L"Shortcut", GbkToWide(ShortcutPath(), kWideUnits));
   return written ? 0 : -1;
 }
 
