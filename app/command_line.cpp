@@ -5,10 +5,11 @@
 #include <cwctype>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "app/startup.h"
 #include "system/install_log.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 #include "ui/ui_text.h"
 
 namespace {

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "app/command_line.h"
-#include "app/context.h"
+#include "base/context.h"
+#include "install/paths.h"
+#include "app/startup.h"
 #include "app/modal_loop.h"
 #include "app/unattended.h"
 #include "install/folder_swap.h"

@@ -2,16 +2,17 @@
 
 #include <windows.h>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "install/paths.h"
 #include "install/client.h"
 #include "install/folder_swap.h"
 #include "install/messages.h"
 #include "system/install_lock.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "system/url_protocol.h"
 #include "ui/dialog.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <io.h>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "build_settings.h"
 #include "install/credentials.h"
 #include "install/messages.h"
@@ -14,7 +14,7 @@
 #include "system/free_space.h"
 #include "system/install_log.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "unzip/tunzip.h"
 
 namespace {

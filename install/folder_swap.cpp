@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "system/free_space.h"
 #include "system/install_log.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 
 namespace {
 constexpr wchar_t kVersionRecord[] = L"update.ini";

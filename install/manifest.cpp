@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "system/install_log.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 // Leading blanks, an optional sign, then digits up to the first other character;

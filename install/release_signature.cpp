@@ -7,7 +7,7 @@
 
 #include "release_key.h"
 #include "system/install_log.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 constexpr size_t kDigestBytes = 32;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "oss/oss_client.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 
 struct BcryptAlgorithmTraits {
   using Value = BCRYPT_ALG_HANDLE;

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "install/folder_swap.h"
 #include "install/messages.h"
 #include "system/install_log.h"
 #include "system/session.h"
 #include "system/shell_registration.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "system/url_protocol.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "oss/crc64.h"
 #include "oss/signing.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 
 namespace oss {
 namespace {
@@ -278,17 +278,13 @@ std::string StreamFailure(const BodyStream* stream) {
 
 FileStream::FileStream(const wchar_t* path)
     : file_(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
-  if (file_ == INVALID_HANDLE_VALUE) error_ = GetLastError();
-}
-
-FileStream::~FileStream() {
-  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  if (!file_) error_ = GetLastError();
 }
 
 bool FileStream::write(const char* data, size_t size) {
   while (good() && size > 0) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30)), done = 0;
-    if (!WriteFile(file_, data, chunk, &done, nullptr)) {
+    if (!WriteFile(file_.Get(), data, chunk, &done, nullptr)) {
       error_ = GetLastError();
       break;
     }

@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped.h"
+#include "oss/header_map.h"
+
 namespace oss {
 
 // Process-wide set-up of the layer; every OssClient must be made in between.
@@ -34,12 +37,6 @@ struct ClientConfiguration {
   // Empty: the system's proxy settings. Otherwise "host:port" of a proxy for every request.
   std::string proxy;
 };
-
-// Header names in the map compare case-insensitively, as HTTP's do.
-struct CaseInsensitiveLess {
-  bool operator()(const std::string& a, const std::string& b) const;
-};
-using HeaderMap = std::map<std::string, std::string, CaseInsensitiveLess>;
 
 class ObjectMetaData {
  public:
@@ -100,7 +97,6 @@ class MemoryStream : public BodyStream {
 class FileStream : public BodyStream {
  public:
   explicit FileStream(const wchar_t* path);
-  ~FileStream() override;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
   // Unbuffered: every write reaches the system at once, so there is nothing to flush.
@@ -109,7 +105,7 @@ class FileStream : public BodyStream {
   unsigned long error() const override { return error_; }
 
  private:
-  HANDLE file_;
+  ScopedFileHandle file_;
   unsigned long error_ = 0;
 };
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "oss/oss_client.h"
+#include "oss/header_map.h"
 
 namespace oss {
 

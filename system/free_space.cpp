@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "system/install_log.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 // The path itself when it is a folder, else the nearest existing folder above it (a file

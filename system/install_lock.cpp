@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "system/install_log.h"
-#include "system/text.h"
+#include "base/text.h"
 
 std::wstring InstallLockName(const std::string& stagingDir) {
   std::wstring path = GbkToWide(stagingDir, 32768);

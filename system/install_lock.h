@@ -5,7 +5,7 @@
 #pragma once
 #include <string>
 
-#include "system/scoped.h"
+#include "base/scoped.h"
 
 class InstallLock {
  public:

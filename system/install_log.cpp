@@ -7,7 +7,7 @@
 #include <string>
 
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 std::mutex sinkLock;

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "system/install_log.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 std::mutex responderLock;

@@ -10,24 +10,25 @@
 
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "system/message_box.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 
-std::string RunningAccountLocalAppDataPath() {
-  std::string result;
-  IMalloc* allocator = nullptr;
-  if (FAILED(SHGetMalloc(&allocator)) || allocator == nullptr) return result;
+std::string SpecialFolderPath(int folderId) {
+  ScopedComPtr<IMalloc> allocator;
+  if (FAILED(SHGetMalloc(allocator.Receive())) || !allocator) return std::string();
   LPITEMIDLIST items = nullptr;
-  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &items)) && items != nullptr) {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    if (SHGetPathFromIDListW(items, buffer.data())) result = WideToGbk(buffer.data(), 65536);
-    allocator->Free(items);
-  }
-  allocator->Release();
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &items)) || items == nullptr) return std::string();
+  // Read wide and kept as GBK: the 8-bit call answers in the system's code page.
+  std::vector<wchar_t> buffer(32768, L'\0');
+  std::string result;
+  if (SHGetPathFromIDListW(items, buffer.data())) result = WideToGbk(buffer.data(), 65536);
+  allocator->Free(items);
   return result;
 }
+
+std::string RunningAccountLocalAppDataPath() { return SpecialFolderPath(CSIDL_LOCAL_APPDATA); }
 
 std::string ConsoleSessionUserName() {
   // Names are read wide and kept as GBK, so the system's code page never changes them.
@@ -119,6 +120,12 @@ bool ShellDeletePath(const char* path) {
 }
 
 namespace {
+// Closes the handles CreateProcess returned; the process runs on.
+void CloseProcessHandles(const PROCESS_INFORMATION& info) {
+  ScopedHandle thread(info.hThread);
+  ScopedHandle process(info.hProcess);
+}
+
 // Frees what CreateEnvironmentBlock and InitializeProcThreadAttributeList made.
 struct EnvironmentBlock {
   void* block = nullptr;
@@ -176,10 +183,7 @@ bool StartUnderShell(wchar_t* command, const std::wstring& folder, const STARTUP
   PROCESS_INFORMATION info = {};
   *started = CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, flags, environment.block, folder.c_str(),
                             &startup.StartupInfo, &info);
-  if (*started) {
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-  }
+  if (*started) CloseProcessHandles(info);
   return true;
 }
 }  // namespace
@@ -202,9 +206,6 @@ int LaunchTerminal() {
   PROCESS_INFORMATION process = {};
   started = CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
                            wideFolder.c_str(), &startup, &process);
-  if (started) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  if (started) CloseProcessHandles(process);
   return started;
 }

@@ -8,6 +8,10 @@
 // nothing when the folder cannot be found.
 void AppendInteractiveUserAppDataPath(std::string& path);
 
+// A folder of the running account by its CSIDL_ number, GBK without a trailing
+// backslash; "" when the shell cannot name it.
+std::string SpecialFolderPath(int folderId);
+
 // The pieces of AppendInteractiveUserAppDataPath, exposed for tests.
 std::string RunningAccountLocalAppDataPath();
 std::string ConsoleSessionUserName();   // "" when the console session has no user

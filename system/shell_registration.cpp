@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "system/install_log.h"
-#include "system/scoped.h"
+#include "system/registry.h"
+#include "base/scoped.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 
@@ -46,14 +47,6 @@ const char* UninstallParentKey() {
     return kUninstallKey64;
   }
   return kUninstallKey;
-}
-
-// Every value goes through the wide interface: GBK paths written through the 8-bit one
-// would be read in the system's code page and name a different file on systems whose
-// code page is not 936 (Traditional Chinese, English).
-bool SetWideValue(HKEY key, const wchar_t* name, const std::wstring& data) {
-  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 // Paths are composed as GBK in a 1024-byte buffer, then converted.
@@ -89,16 +82,7 @@ void SaveShellLink(const std::wstring& shortcut, const std::wstring& target, con
 
 }  // namespace
 
-void AppendCommonDesktopPath(std::string& path) {
-  ScopedComPtr<IMalloc> allocator;
-  if (FAILED(SHGetMalloc(allocator.Receive()))) return;
-  LPITEMIDLIST items = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, &items)) || items == nullptr) return;
-  // Read wide and kept as GBK: the 8-bit call answers in the system's code page.
-  std::vector<wchar_t> buffer(32768, L'\0');
-  if (SHGetPathFromIDListW(items, buffer.data()) && buffer[0] != L'\0') path += WideToGbk(buffer.data(), 65536);
-  allocator->Free(items);
-}
+void AppendCommonDesktopPath(std::string& path) { path += SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
 
 int RegisterUninstallEntry() {
   const InstallerContext& context = InstallerContext::Instance();
@@ -111,13 +95,13 @@ int RegisterUninstallEntry() {
   if (RegCreateKeyA(parent.Get(), subkey.c_str(), entry.Receive()) != ERROR_SUCCESS) return -1;
 
   const bool written =
-      SetWideValue(entry.Get(), L"DisplayName", GbkToWide(DisplayName(), kWideUnits)) &&
+      SetRegistryText(entry.Get(), L"DisplayName", GbkToWide(DisplayName(), kWideUnits)) &&
       // Quoted: unquoted, a blank in the folder lets Windows start a program at the blank.
-      SetWideValue(entry.Get(), L"UninstallString", L"\"" + PathValue(context.installDir + "\\uninstall.exe") + L"\"") &&
-      SetWideValue(entry.Get(), L"DisplayIcon", PathValue(context.installDir + "\\" + kTerminalExeName)) &&
-      SetWideValue(entry.Get(), L"DisplayVersion", PathValue(context.version)) &&
-      SetWideValue(entry.Get(), L"Publisher", L"Harkel Information") &&
-      SetWideValue(entry.Get(), L"Shortcut", GbkToWide(ShortcutPath(), kWideUnits));
+      SetRegistryText(entry.Get(), L"UninstallString", L"\"" + PathValue(context.installDir + "\\uninstall.exe") + L"\"") &&
+      SetRegistryText(entry.Get(), L"DisplayIcon", PathValue(context.installDir + "\\" + kTerminalExeName)) &&
+      SetRegistryText(entry.Get(), L"DisplayVersion", PathValue(context.version)) &&
+      SetRegistryText(entry.Get(), L"Publisher", L"Harkel Information") &&
+      SetRegistryText(entry.Get(), L"Shortcut", GbkToWide(ShortcutPath(), kWideUnits));
   return written ? 0 : -1;
 }
 

@@ -6,9 +6,9 @@
 #include <cwchar>
 #include <string>
 
-#include "app/context.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/context.h"
+#include "base/scoped.h"
+#include "base/text.h"
 
 namespace {
 

@@ -4,23 +4,20 @@
 
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "system/install_log.h"
-#include "system/scoped.h"
+#include "system/registry.h"
+#include "base/scoped.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 
 constexpr size_t kPathBytes = 1024;
 constexpr size_t kSettingsPathBytes = 2048;
 
-// Values go through the wide interface so that a GBK path names the same file on
-// systems whose code page is not 936.
 bool SetText(HKEY key, const wchar_t* name, const std::string& data) {
-  const std::wstring wide = GbkToWide(data, kPathBytes);
-  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
-                        static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  return SetRegistryText(key, name, GbkToWide(data, kPathBytes));
 }
 
 bool CreateSubkey(HKEY parent, const char* name, ScopedRegKey& key) {

@@ -4,19 +4,20 @@
 #include <process.h>
 #include <shlobj.h>
 
-#include <cassert>
 #include <cwchar>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "install/paths.h"
+#include "ui/drawing_objects.h"
 #include "install/folder_swap.h"
 #include "install/messages.h"
 #include "install/worker.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "system/session.h"
 #include "system/terminate.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "system/url_protocol.h"
 #include "ui/ui_text.h"
 
@@ -120,6 +121,12 @@ void TMorvantisDlg::OpenTerminal() {
 }
 
 LRESULT TMorvantisDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  // The dialog's state belongs to the thread that made its window; the worker reaches it
+  // only through posted messages. A call from elsewhere is a bug, kept out in every build.
+  if (hwnd != nullptr && GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId()) {
+    InstallLog::Write(FormatBounded(101, "message 0x%04X off the UI thread: ignored", message).c_str());
+    return 0;
+  }
   switch (message) {
     case WM_SIZE: {
       RECT client{};
@@ -182,7 +189,6 @@ LRESULT TMorvantisDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 void TMorvantisDlg::OnInstallMessage(UINT message, LPARAM lParam) {
-  assert(GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId());
   // Only a running installation listens; messages queued during the manifest download
   // may arrive after the run already failed.
   if (page != PageInstalling) return;
@@ -343,12 +349,8 @@ void TMorvantisDlg::PaintPage() {
   TMemDC dc(hwnd);
   if (dc.memDC == nullptr) return;
   HDC memDC = dc.memDC;
-  RECT client{};
-  GetClientRect(hwnd, &client);
-  SetBkMode(memDC, TRANSPARENT);
-  FillSolid(memDC, client, RGB(255, 255, 255));
-  FrameSolid(memDC, client, RGB(70, 70, 70));
-  FillSolid(memDC, captionRect, RGB(218, 66, 45));
+  const RECT& client = dc.client;
+  PaintFrame(memDC, client);
 
   PageView view = ViewOf(page, defaultView);
   {

@@ -11,7 +11,7 @@
 
 #include "install/client.h"
 #include "system/install_lock.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "ui/dialog_layout.h"
 #include "ui/frame.h"
 #include "ui/progress.h"

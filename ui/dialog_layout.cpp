@@ -1,8 +1,8 @@
 #include "ui/dialog_layout.h"
 
-#include "app/context.h"
+#include "install/paths.h"
 #include "install/messages.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "ui/frame.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "ui/frame.h"
 
-#include "app/context.h"
-#include "system/scoped.h"
+#include "ui/drawing_objects.h"
+#include "base/scoped.h"
 
 // ---- TMemDC ----
 
@@ -9,12 +9,11 @@ TMemDC::TMemDC(HWND target) : window(target) {
   paintDC = BeginPaint(window, &paintStruct);
   if (paintDC == nullptr) return;
   SetBkMode(paintDC, TRANSPARENT);
-  RECT client{};
   GetClientRect(window, &client);
   memDC = CreateCompatibleDC(paintDC);
   // A zero-sized window still gets a 1 x 1 bitmap, so the painter never draws into nothing.
-  bitmap = CreateCompatibleBitmap(paintDC, client.right > 0 ? client.right : 1, client.bottom > 0 ? client.bottom : 1);
-  if (memDC != nullptr && bitmap != nullptr) previousBitmap_ = SelectObject(memDC, bitmap);
+  bitmap.Reset(CreateCompatibleBitmap(paintDC, client.right > 0 ? client.right : 1, client.bottom > 0 ? client.bottom : 1));
+  if (memDC != nullptr && bitmap) previousBitmap_ = SelectObject(memDC, bitmap.Get());
   blitOnDestroy = true;
 }
 
@@ -29,7 +28,7 @@ TMemDC::~TMemDC() {
     if (previousBitmap_ != nullptr) SelectObject(memDC, previousBitmap_);
     DeleteDC(memDC);
   }
-  if (bitmap != nullptr) DeleteObject(bitmap);
+  bitmap.Reset();
   EndPaint(window, &paintStruct);
 }
 
@@ -122,10 +121,6 @@ void BlitBitmap(HDC dc, HBITMAP bitmap, int width, int height) {
 
 // ---- TModalWnd ----
 
-TModalWnd::~TModalWnd() {
-  if (background != nullptr) DeleteObject(background);
-}
-
 POINT TModalWnd::CursorInClient() const {
   POINT cursor{};
   GetCursorPos(&cursor);
@@ -146,17 +141,20 @@ void TModalWnd::Close() {
   if (hwnd != nullptr) DestroyWindow(hwnd);
 }
 
+void TModalWnd::PaintFrame(HDC dc, const RECT& client) const {
+  SetBkMode(dc, TRANSPARENT);
+  FillSolid(dc, client, RGB(255, 255, 255));
+  FrameSolid(dc, client, RGB(70, 70, 70));
+  FillSolid(dc, captionRect, RGB(218, 66, 45));
+}
+
 void TModalWnd::PaintDefault() {
   TMemDC dc(hwnd);
   if (dc.memDC == nullptr) return;
-  RECT client{};
-  GetClientRect(hwnd, &client);
+  const RECT& client = dc.client;
   ScopedSelectObject font(dc.memDC, fontStatus);
-  SetBkMode(dc.memDC, TRANSPARENT);
-  FillSolid(dc.memDC, client, RGB(255, 255, 255));
-  FrameSolid(dc.memDC, client, RGB(70, 70, 70));
-  FillSolid(dc.memDC, captionRect, RGB(218, 66, 45));
-  BlitBitmap(dc.memDC, background, client.right, client.bottom);
+  PaintFrame(dc.memDC, client);
+  BlitBitmap(dc.memDC, static_cast<HBITMAP>(background.Get()), client.right, client.bottom);
   RECT box = DefaultCloseBox(client);
   DrawCloseCross(dc.memDC, box, closeHover ? RGB(231, 231, 231) : RGB(150, 150, 150));
   closeRect = CloseHitArea(box);

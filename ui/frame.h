@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/scoped.h"
+
 // HandleMessage's answer for "not mine": the message goes on to DefWindowProcW.
 constexpr LRESULT kNotHandled = -1;
 
@@ -22,7 +24,8 @@ class TMemDC {
 
   HDC memDC = nullptr;
   HDC paintDC = nullptr;
-  HBITMAP bitmap = nullptr;
+  ScopedGdiObject bitmap;
+  RECT client{};  // the window's client rectangle when the paint began
   HWND window = nullptr;
   bool blitOnDestroy = false;
   PAINTSTRUCT paintStruct{};
@@ -50,12 +53,13 @@ class TIxFrm {
 class TModalWnd : public TIxFrm {
  public:
   TModalWnd() = default;
-  ~TModalWnd() override;
 
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   virtual void OnCreate() = 0;
   virtual void PlaceWindow() = 0;
   virtual void PaintContent(TMemDC& dc);
+  // What every page starts with: white body, dark outline, red caption strip.
+  void PaintFrame(HDC dc, const RECT& client) const;
   // Ends the owner's modal loop and destroys the window.
   virtual void Close();
 
@@ -68,7 +72,7 @@ class TModalWnd : public TIxFrm {
 
   std::wstring caption;
   HWND parent = nullptr;
-  HBITMAP background = nullptr;  // owned
+  ScopedGdiObject background;  // a bitmap
   RECT captionRect{};
   RECT closeRect{};
   bool closeHover = false;

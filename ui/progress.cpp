@@ -1,7 +1,7 @@
 #include "ui/progress.h"
 
-#include "app/context.h"
-#include "system/scoped.h"
+#include "ui/drawing_objects.h"
+#include "base/scoped.h"
 
 namespace {
 constexpr COLORREF kFillColour = RGB(252, 115, 115);
@@ -21,10 +21,7 @@ bool ComputeProgressFill(const RECT& client, int32_t percent, ProgressFill* fill
 
 TProcess::TProcess() : fillPen(CreatePen(PS_SOLID, 1, kFillColour)), fillBrush(CreateSolidBrush(kFillColour)) {}
 
-TProcess::~TProcess() {
-  if (fillBrush != nullptr) DeleteObject(fillBrush);
-  if (fillPen != nullptr) DeleteObject(fillPen);
-}
+TProcess::~TProcess() = default;
 
 HWND TProcess::CreateIn(HWND parentWindow) {
   return Create(L"TProcess", parentWindow, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0);
@@ -39,8 +36,7 @@ LRESULT TProcess::HandleMessage(UINT message, WPARAM, LPARAM) {
 void TProcess::Paint() {
   TMemDC dc(hwnd);
   if (dc.memDC == nullptr) return;
-  RECT client{};
-  GetClientRect(hwnd, &client);
+  const RECT& client = dc.client;
   FillRect(dc.memDC, &client, whiteBrush);
   {
     ScopedGdiObject trackPen(CreatePen(PS_SOLID, 1, kTrackOutline));
@@ -50,9 +46,9 @@ void TProcess::Paint() {
   }
   ProgressFill fill;
   if (ComputeProgressFill(client, percent, &fill)) {
-    ScopedSelectObject selectBrush(dc.memDC, fillBrush);
-    ScopedSelectObject selectPen(dc.memDC, fillPen);
+    ScopedSelectObject selectBrush(dc.memDC, fillBrush.Get());
+    ScopedSelectObject selectPen(dc.memDC, fillPen.Get());
     RoundRect(dc.memDC, fill.rounded.left, fill.rounded.top, fill.rounded.right, fill.rounded.bottom, 5, 5);
-    if (fill.squareEnd) FillRect(dc.memDC, &fill.square, fillBrush);
+    if (fill.squareEnd) FillRect(dc.memDC, &fill.square, static_cast<HBRUSH>(fillBrush.Get()));
   }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "base/scoped.h"
 #include "ui/frame.h"
 
 // Where the fill goes for a percentage in a bar of the given client rectangle. False
@@ -27,8 +28,8 @@ class TProcess : public TIxFrm {
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   int32_t percent = 0;
-  HPEN fillPen = nullptr;      // owned
-  HBRUSH fillBrush = nullptr;  // owned
+  ScopedGdiObject fillPen;
+  ScopedGdiObject fillBrush;
 
  private:
   void Paint();

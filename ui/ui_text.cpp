@@ -1,6 +1,6 @@
 #include "ui/ui_text.h"
 
-#include "app/context.h"
+#include "base/context.h"
 
 namespace UiText {
 namespace {

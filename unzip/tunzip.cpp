@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "system/message_box.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 #include "unzip/entry_path.h"
+#include "unzip/unzip_box.h"
 
 namespace {
 
@@ -81,13 +81,13 @@ int AskOverwrite(const std::wstring& displayName) {
   std::string gbkName = WideToGbk(displayName, kPromptBufferSize);
   if (GbkToWide(gbkName, kPromptBufferSize) == displayName) {
     std::string text = FormatBounded(kPromptBufferSize, kOverwritePrompt, gbkName.c_str());
-    return ShowMessageBoxA(nullptr, text.c_str(), kOverwriteTitle, MB_ABORTRETRYIGNORE);
+    return ShowUnzipBoxA(text.c_str(), kOverwriteTitle, MB_ABORTRETRYIGNORE);
   }
   std::wstring format = GbkToWide(kOverwritePrompt, kPromptBufferSize);
   size_t slot = format.find(L"%s");
   std::wstring text = format.substr(0, slot) + displayName + format.substr(slot + 2);
   if (text.size() > kPromptBufferSize - 1) text.resize(kPromptBufferSize - 1);
-  return ShowMessageBoxW(nullptr, text.c_str(), GbkToWide(kOverwriteTitle).c_str(), MB_ABORTRETRYIGNORE);
+  return ShowUnzipBoxW(text.c_str(), GbkToWide(kOverwriteTitle).c_str(), MB_ABORTRETRYIGNORE);
 }
 
 // Gives the file the entry's stamp (local time) as creation and last-write time, on the

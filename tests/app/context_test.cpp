@@ -4,7 +4,8 @@
 #include <thread>
 #include <sstream>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "app/startup.h"
 #include "install/credentials.h"
 #include "support/test_support.h"
 #include "system/session.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "support/test_support.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "build_settings.h"
 #include "install/client.h"
 #include "install/messages.h"

@@ -16,7 +16,7 @@
 #include "support/test_support.h"
 #include "system/install_log.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

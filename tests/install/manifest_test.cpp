@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "install/manifest.h"
 #include "support/test_support.h"
 

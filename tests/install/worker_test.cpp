@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "install/client.h"
 #include "install/credentials.h"
 #include "install/messages.h"
@@ -22,7 +22,7 @@
 #include "support/test_support.h"
 #include "system/install_log.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 #include <cstring>
 

@@ -8,7 +8,7 @@
 #include "oss/oss_client.h"
 #include "support/store_local_store.h"
 #include "support/test_support.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using testing_support::LocalStore;
 

@@ -10,7 +10,7 @@
 #include "oss/oss_client.h"
 #include "support/store_local_store.h"
 #include "support/test_support.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/context.h"
-#include "system/text.h"
+#include "base/context.h"
+#include "install/paths.h"
+#include "app/startup.h"
+#include "base/text.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;

@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "install/paths.h"
+#include "app/startup.h"
 #include "install/client.h"
 #include "install/folder_swap.h"
 #include "install/messages.h"
@@ -18,7 +20,7 @@
 #include "system/install_log.h"
 #include "system/session.h"
 #include "system/terminate.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "ui/ui_text.h"
 
 int wmain(int argc, wchar_t** argv) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "install/client.h"
-#include "system/text.h"
+#include "base/text.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 4) {

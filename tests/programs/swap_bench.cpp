@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "install/folder_swap.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace {
 double Seconds(const LARGE_INTEGER& from) {

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "system/text.h"
+#include "base/text.h"
 #include "unzip/tunzip.h"
 
 int wmain(int argc, wchar_t** argv) {

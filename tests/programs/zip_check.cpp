@@ -11,8 +11,8 @@
 
 #include "system/install_log.h"
 #include "system/message_box.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 #include "unzip/tunzip.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include "support/sample_release.h"
 #include "support/test_support.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <thread>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "support/sample_release.h"
 #include "support/shell_support.h"
 #include "support/test_support.h"
 #include "system/shell_registration.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "system/url_protocol.h"
 
 using namespace testing_support;

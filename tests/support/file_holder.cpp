@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "support/test_support.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace testing_support {
 namespace {

@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "system/scoped.h"
+#include "base/scoped.h"
 
 namespace testing_support {
 

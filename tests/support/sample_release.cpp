@@ -5,7 +5,7 @@
 #include "install/release_signature.h"
 #include "support/test_support.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace testing_support {
 namespace {

@@ -1,8 +1,8 @@
 #include "support/shell_support.h"
 
 #include "support/test_support.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 
 namespace testing_support {
 

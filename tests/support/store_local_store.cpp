@@ -5,7 +5,7 @@
 
 #include "install/messages.h"
 #include "support/test_support.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace testing_support {
 namespace {

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 namespace testing_support {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include <vector>
 
 namespace testing_support {

@@ -9,7 +9,7 @@
 #include "support/test_support.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

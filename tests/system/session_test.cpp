@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "support/test_support.h"
 #include "system/message_box.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "system/session.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

@@ -10,14 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "support/shell_support.h"
 #include "support/test_support.h"
 #include "system/install_log.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "system/session.h"
 #include "system/shell_registration.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

@@ -3,11 +3,11 @@
 
 #include <string>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "support/test_support.h"
 #include "system/session.h"
 #include "system/terminate.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using testing_support::BinaryPath;
 using testing_support::ScratchFolder;

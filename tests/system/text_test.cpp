@@ -4,7 +4,7 @@
 #include <string>
 
 #include "support/test_support.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

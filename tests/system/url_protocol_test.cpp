@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "support/shell_support.h"
 #include "support/test_support.h"
 #include "system/install_log.h"
-#include "system/scoped.h"
+#include "base/scoped.h"
 #include "system/url_protocol.h"
-#include "system/text.h"
+#include "base/text.h"
 
 using namespace testing_support;
 

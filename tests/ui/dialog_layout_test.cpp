@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/context.h"
+#include "base/context.h"
 #include "install/messages.h"
 #include "ui/dialog_layout.h"
 

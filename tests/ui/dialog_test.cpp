@@ -6,7 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/context.h"
+#include "base/context.h"
+#include "app/startup.h"
 #include "install/messages.h"
 #include "support/file_system_fixtures.h"
 #include "support/sample_release.h"
@@ -15,7 +16,7 @@
 #include "system/install_lock.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "ui/dialog.h"
 #include "ui/ui_text.h"
 #include "window_fixture.h"
@@ -268,6 +269,14 @@ TEST_F(DialogTest, WorkerMessagesDriveTheProgressPage) {
   EXPECT_EQ(PaintedPixel(dialog.hwnd, 250, 300), RGB(255, 255, 255));  // the white band
   Send(WM_INSTALL_STEP, 99);  // an index no table holds names nothing
   EXPECT_EQ(dialog.statusText, L"");
+  // Called from another thread, the dialog logs one line and ignores the message.
+  InstallLog::Open(InstallerContext::Instance().logDir.c_str());
+  std::thread([this] { EXPECT_EQ(dialog.HandleMessage(WM_INSTALL_DONE, 0, 0), 0); }).join();
+  EXPECT_EQ(dialog.page, PageInstalling);
+  InstallLog::Close();
+  std::vector<std::string> lines = InstallLogLines(InstallerContext::Instance().logDir);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], FormatBounded(100, "message 0x%04X off the UI thread: ignored", WM_INSTALL_DONE));
   Send(WM_INSTALL_DONE, 0);
   EXPECT_EQ(dialog.page, PageFinished);
   EXPECT_FALSE(IsWindowVisible(dialog.progressBar->hwnd));

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/context.h"
+#include "app/startup.h"
 #include "ui/frame.h"
 #include "window_fixture.h"
 
@@ -161,7 +161,7 @@ TEST_F(FrameTest, BackgroundBitmapCoversTheClientAndIsOwned) {
     SelectObject(dc, old);
     DeleteDC(dc);
   }
-  popup.background = picture;
+  popup.background.Reset(picture);
   EXPECT_EQ(PaintedPixel(popup.hwnd, 150, 100), RGB(10, 200, 30));
   EXPECT_EQ(PaintedPixel(popup.hwnd, 0, 100), RGB(10, 200, 30));
 }

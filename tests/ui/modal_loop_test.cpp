@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/context.h"
+#include "app/startup.h"
 #include "app/modal_loop.h"
 #include "install/messages.h"
 #include "window_fixture.h"

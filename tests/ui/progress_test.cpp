@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/context.h"
+#include "app/startup.h"
 #include "ui/progress.h"
 #include "window_fixture.h"
 
@@ -75,8 +75,8 @@ TEST_F(ProgressBarWindow, StartsEmptyAsAZeroSizedChild) {
   EXPECT_EQ(client.right, 0);
   EXPECT_EQ(GetParent(fresh.hwnd), host.hwnd);
   EXPECT_EQ(fresh.percent, 0);
-  EXPECT_NE(fresh.fillPen, nullptr);
-  EXPECT_NE(fresh.fillBrush, nullptr);
+  EXPECT_TRUE(fresh.fillPen);
+  EXPECT_TRUE(fresh.fillBrush);
   EXPECT_EQ(GetWindowLongW(fresh.hwnd, GWL_STYLE) & (WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN),
             static_cast<LONG>(WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN));
 }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "system/scoped.h"
+#include "base/scoped.h"
 
 namespace {
 BITMAP BitmapInfo(int id) {

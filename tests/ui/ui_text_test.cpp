@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <string>
 
-#include "app/context.h"
-#include "system/text.h"
+#include "base/context.h"
+#include "base/text.h"
 #include "ui/ui_text.h"
 
 namespace {

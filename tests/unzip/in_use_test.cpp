@@ -5,8 +5,8 @@
 
 #include "support/file_holder.h"
 #include "support/test_support.h"
-#include "system/scoped.h"
-#include "system/text.h"
+#include "base/scoped.h"
+#include "base/text.h"
 #include "unzip/tunzip.h"
 #include "unzip_fixtures.h"
 

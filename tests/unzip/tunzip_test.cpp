@@ -9,7 +9,7 @@
 #include "support/test_support.h"
 #include "system/free_space.h"
 #include "system/install_log.h"
-#include "system/text.h"
+#include "base/text.h"
 #include "unzip/tunzip.h"
 #include "unzip_fixtures.h"
 

@@ -1,4 +1,4 @@
-#include "system/text.h"
+#include "base/text.h"
 
 #include <windows.h>
 

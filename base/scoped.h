@@ -28,8 +28,14 @@ class Scoped {
     return &value_;
   }
   Value Release() { return std::exchange(value_, Traits::Invalid()); }
+  // Keeps the last error: an early return's scoped handles close after the failing call
+  // and before its caller reads GetLastError.
   void Reset(Value value = Traits::Invalid()) {
-    if (Traits::IsValid(value_)) Traits::Close(value_);
+    if (Traits::IsValid(value_)) {
+      DWORD error = GetLastError();
+      Traits::Close(value_);
+      SetLastError(error);
+    }
     value_ = value;
   }
 
@@ -110,7 +116,11 @@ class ScopedComPtr {
   }
   void** ReceiveVoid() { return reinterpret_cast<void**>(Receive()); }
   void Reset() {
-    if (ptr_ != nullptr) ptr_->Release();
+    if (ptr_ != nullptr) {
+      DWORD error = GetLastError();
+      ptr_->Release();
+      SetLastError(error);
+    }
     ptr_ = nullptr;
   }
 
