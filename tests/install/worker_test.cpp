@@ -549,14 +549,18 @@ class SignedRun : public WorkerRun {
     RunShellScript("openssl dgst -sha256 -sign '" + privateKey + "' -out '" + WindowsToUnixPath(list + ".sig") + "' '" +
                    WindowsToUnixPath(list) + "'");
   }
-  // What a refused run must leave: the old installation as it was, nothing staged from a
-  // package, nothing registered, and a log ending in the check's line and the step's.
-  void ExpectRefused(const std::string& checkLine, const std::string& stepLine) {
+  // What a refused run must leave: the old installation as it was, nothing staged from the
+  // refused package (packages that passed before it may be unpacked ahead; the staging
+  // folder goes at exit), nothing registered, and a log ending in the check's line and
+  // the step's.
+  void ExpectRefused(const std::string& checkLine, const std::string& stepLine, const std::string& refusedFile) {
     const InstallerContext& context = InstallerContext::Instance();
     EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantis v9.5.exe"), "the old terminal");
     EXPECT_FALSE(FileExists(context.installDir + "\\update.ini"));
-    EXPECT_FALSE(FileExists(context.tempDir + "\\morvantis v9.5.exe"));
-    EXPECT_FALSE(FolderExists(context.tempDir + "\\config"));
+    EXPECT_FALSE(FileExists(context.tempDir + "\\" + refusedFile));
+    if (stepLine.empty()) {  // refused before any package
+      EXPECT_EQ(ListFilesRecursive(context.tempDir), std::vector<std::string>{"summary.ini"});
+    }
     for (const char* parent : {kUninstallParent64, kUninstallParentNative}) {
       EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(parent) + "\\" + kEntry));
     }
@@ -609,7 +613,7 @@ TEST_F(SignedRun, PackageReplacedByAnotherValidZipFailsAtItsDownloadStep) {
   EXPECT_EQ(Install(), 0u);
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(3)));
   EXPECT_TRUE(Values(WM_INSTALL_DONE).empty());
-  ExpectRefused(std::string(kPrefix) + "/config.zip has SHA-256 ", "下载配置文件失败");
+  ExpectRefused(std::string(kPrefix) + "/config.zip has SHA-256 ", "下载配置文件失败", "config\\hotkeys.ini");
   EXPECT_FALSE(FileExists(InstallerContext::Instance().tempDir + "\\config.zip"));
 }
 
@@ -626,7 +630,8 @@ TEST_F(SignedRun, ListWithoutTheStockPackageFailsAtItsStepWithoutRequestingIt) {
   }, DemoReleasePrivateKey());
   EXPECT_EQ(Install(), 0u);
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(15)));
-  ExpectRefused(stockKey + " is not in the signed list", "下载证券信息配置文件失败");
+  ExpectRefused(stockKey + " is not in the signed list", "下载证券信息配置文件失败",
+                "Server\\config\\BaseData\\HK\\StockList.dat");
   EXPECT_TRUE(store.Requests("HEAD", stockKey).empty());
   EXPECT_TRUE(store.Requests("GET", stockKey).empty());
 }
@@ -664,7 +669,7 @@ TEST_F(SignedRun, ManifestThatTheSignedListDoesNotVouchForFailsBeforeAnyPackage)
     ShellDeletePath(InstallerContext::Instance().logDir.c_str());
     const size_t before = store.AccessLog().size();
     EXPECT_EQ(Install(), 99u);  // the failure page of step 0
-    ExpectRefused(tampered.line, "");
+    ExpectRefused(tampered.line, "", "morvantis v9.5.exe");
     auto log = store.AccessLog();
     for (size_t i = before; i < log.size(); ++i) {
       const std::string& key = log[i]["key"];
