@@ -10,6 +10,7 @@
 #include "build_settings.h"
 #include "install/credentials.h"
 #include "install/messages.h"
+#include "install/unpack_queue.h"
 #include "oss/oss_client.h"
 #include "system/free_space.h"
 #include "system/install_log.h"
@@ -261,18 +262,20 @@ bool IClient::UnpackPackage(const char* archivePath, const char* targetFolder) {
     return false;
   }
   fclose(archive);
-  // What the entries declare must fit the target's volume before anything is written.
-  bool result = TUnzip::ExtractArchive(archivePath, targetFolder,
-                                       [targetFolder](uint64_t total) { return EnsureFreeSpace(targetFolder, total); });
+  bool result = unpackQueue ? unpackQueue->Extract(archivePath, targetFolder) : ExtractPackage(archivePath, targetFolder);
   unpackShare += 10.0 / SafePlan(plannedTransfers);
   overallPercent = ClampPercent(unpackShare + 80.0);
   if (result) PostInstallMessage(WM_INSTALL_PROGRESS, overallPercent);
   return result;
 }
 
+std::string IClient::StockInfoArchive() { return StagingFile(kStockPackage); }
+
+std::string IClient::StockInfoTarget() { return StagingFile("Server/config/BaseData"); }
+
 bool IClient::UnpackStockInfo() {
-  std::string archive = StagingFile(kStockPackage);
-  std::string target = StagingFile("Server/config/BaseData");
+  std::string archive = StockInfoArchive();
+  std::string target = StockInfoTarget();
   // The extraction creates whatever is still missing; this only starts the path.
   if (_waccess(GbkToWide(target, 2048).c_str(), 0) != 0) CreatePathFolders(target.c_str());
   PostInstallMessage(WM_INSTALL_STEP, 16);

@@ -9,6 +9,7 @@
 #include "install/release_signature.h"
 
 namespace oss { class OssClient; }
+class UnpackQueue;
 
 class IClient {
  public:
@@ -32,6 +33,9 @@ class IClient {
   static void OnTransferProgress(size_t increment, int64_t transferred, int64_t total, void* userData);
   bool UnpackPackage(const char* archivePath, const char* targetFolder);
   bool UnpackStockInfo();
+  // Where the securities information package is downloaded to and unpacked into.
+  static std::string StockInfoArchive();
+  static std::string StockInfoTarget();
 
   std::string accessKeyId;
   std::string accessKeySecret;
@@ -46,6 +50,10 @@ class IClient {
   double unpackShare = 0.0;
   // The signed list of the run; SetupAccess gives it the build's release key (none: unsigned).
   ReleaseVerifier release;
+  // Set by the worker while packages are unpacked ahead of their steps (null: at them);
+  // tests clear unpackAhead to get the plain sequence.
+  UnpackQueue* unpackQueue = nullptr;
+  bool unpackAhead = true;
 
  private:
   bool LoadReleaseList();

@@ -9,6 +9,7 @@
 #include "base/context.h"
 #include "install/folder_swap.h"
 #include "install/messages.h"
+#include "install/unpack_queue.h"
 #include "system/install_log.h"
 #include "system/session.h"
 #include "system/shell_registration.h"
@@ -43,6 +44,36 @@ unsigned Fail(int step, const char* failureLine) {
   return 0;
 }
 
+// A failure before the unpacking steps: nothing more is unpacked ahead, and what is being
+// unpacked ends before the window hears of the failure.
+unsigned Fail(UnpackQueue& ahead, int step, const char* failureLine) {
+  ahead.Stop();
+  return Fail(step, failureLine);
+}
+
+// The worker's queue, known to the client for the unpacking steps while the run lasts.
+class UnpackingAhead {
+ public:
+  explicit UnpackingAhead(IClient& client) : client_(client) {
+    if (client.unpackAhead) client.unpackQueue = &queue_;
+  }
+  ~UnpackingAhead() {
+    queue_.Stop();
+    client_.unpackQueue = nullptr;
+  }
+  UnpackingAhead(const UnpackingAhead&) = delete;
+  UnpackingAhead& operator=(const UnpackingAhead&) = delete;
+  // A downloaded package, in the order of the unpacking steps.
+  void Add(const std::string& archive, const std::string& target) {
+    if (client_.unpackQueue) queue_.Add(archive, target);
+  }
+  UnpackQueue& Queue() { return queue_; }
+
+ private:
+  IClient& client_;
+  UnpackQueue queue_;
+};
+
 void AddPercent(IClient& client, int points) {
   client.overallPercent = std::min(100, client.overallPercent + points);
   PostInstallMessage(WM_INSTALL_PROGRESS, client.overallPercent);
@@ -76,6 +107,14 @@ unsigned __stdcall InstallWorker(void* argument) {
   InstallerContext& context = InstallerContext::Instance();
   const std::string& staging = context.tempDir;
   const ReleaseManifest& manifest = client.manifest;
+  const std::string baseArchive = staging + "/base.zip";
+  const std::string configArchive = staging + "/config.zip";
+  const std::string runtimeArchive = staging + FormatBounded(101, "/%s.zip", manifest.fixVersion);
+  const std::string quantArchive = staging + FormatBounded(101, "/%s.zip", manifest.quantName);
+  // Each package is unpacked while the next one downloads, as far as the unpacking order
+  // (base, runtime, configuration, quant, securities information) allows.
+  UnpackingAhead ahead(client);
+  UnpackQueue& queue = ahead.Queue();
 
   Sleep(kPauseMs);
   // The front-end dependency package is never selected; its line is kept for the record.
@@ -83,27 +122,32 @@ unsigned __stdcall InstallWorker(void* argument) {
 
   InstallLog::Write("下载服务依赖库");
   PostInstallMessage(WM_INSTALL_STEP, kStepDownloadBase);
-  if (!client.DownloadObject((client.keyPrefix + "/base.zip").c_str(), (staging + "/base.zip").c_str())) {
-    return Fail(kStepDownloadBase, "下载服务依赖库失败");
+  if (!client.DownloadObject((client.keyPrefix + "/base.zip").c_str(), baseArchive.c_str())) {
+    return Fail(queue, kStepDownloadBase, "下载服务依赖库失败");
   }
+  ahead.Add(baseArchive, staging);
   InstallLog::Write("下载配置文件");
   PostInstallMessage(WM_INSTALL_STEP, kStepDownloadConfig);
-  if (!client.DownloadObject((client.keyPrefix + "/config.zip").c_str(), (staging + "/config.zip").c_str())) {
-    return Fail(kStepDownloadConfig, "下载配置文件失败");
+  if (!client.DownloadObject((client.keyPrefix + "/config.zip").c_str(), configArchive.c_str())) {
+    return Fail(queue, kStepDownloadConfig, "下载配置文件失败");
   }
   InstallLog::Write("下载运行库");
   if (!client.DownloadRuntime(FormatBounded(101, "%s.zip", manifest.fixVersion).c_str())) {
-    return Fail(kStepDownloadRuntime, "下载运行库失败");
+    return Fail(queue, kStepDownloadRuntime, "下载运行库失败");
   }
+  ahead.Add(runtimeArchive, staging);
+  ahead.Add(configArchive, staging);
   if (manifest.hasQuant) {
     InstallLog::Write("下载Quant");
     if (!client.DownloadQuant(FormatBounded(101, "%s.zip", manifest.quantName).c_str())) {
-      return Fail(kStepDownloadQuant, "下载Quant 失败");
+      return Fail(queue, kStepDownloadQuant, "下载Quant 失败");
     }
+    ahead.Add(quantArchive, staging);
   }
   if (manifest.hasStock) {
     InstallLog::Write("下载证券信息配置文件");
-    if (!client.DownloadStockInfo()) return Fail(kStepDownloadStock, "下载证券信息配置文件失败");
+    if (!client.DownloadStockInfo()) return Fail(queue, kStepDownloadStock, "下载证券信息配置文件失败");
+    ahead.Add(client.StockInfoArchive(), client.StockInfoTarget());
   }
 
   // From here on the count is of packages to unpack, the manifest excluded.
@@ -117,26 +161,26 @@ unsigned __stdcall InstallWorker(void* argument) {
     InstallLog::Write(line);
     PostInstallMessage(WM_INSTALL_STEP, step);
     if (!client.UnpackPackage(archive.c_str(), staging.c_str())) {
-      Fail(step, (std::string(line) + "失败").c_str());
+      Fail(queue, step, (std::string(line) + "失败").c_str());
       return false;
     }
     Sleep(kPauseMs);
     return true;
   };
   // Base, runtime, configuration, quant: later packages overwrite earlier ones.
-  if (!unpackIntoStaging(kStepUnpackBase, "安装服务依赖库", staging + "/base.zip") ||
-      !unpackIntoStaging(kStepUnpackRuntime, "安装运行库", staging + FormatBounded(101, "/%s.zip", manifest.fixVersion)) ||
-      !unpackIntoStaging(kStepUnpackConfig, "安装配置文件", staging + "/config.zip") ||
-      (manifest.hasQuant &&
-       !unpackIntoStaging(kStepUnpackQuant, "安装Quant运行库", staging + FormatBounded(101, "/%s.zip", manifest.quantName)))) {
+  if (!unpackIntoStaging(kStepUnpackBase, "安装服务依赖库", baseArchive) ||
+      !unpackIntoStaging(kStepUnpackRuntime, "安装运行库", runtimeArchive) ||
+      !unpackIntoStaging(kStepUnpackConfig, "安装配置文件", configArchive) ||
+      (manifest.hasQuant && !unpackIntoStaging(kStepUnpackQuant, "安装Quant运行库", quantArchive))) {
     return 0;
   }
   if (manifest.hasStock) {
     InstallLog::Write("安装证券信息配置文件");
-    if (!client.UnpackStockInfo()) return Fail(kStepUnpackStock, "安装证券信息配置文件失败");
+    if (!client.UnpackStockInfo()) return Fail(queue, kStepUnpackStock, "安装证券信息配置文件失败");
     Sleep(kPauseMs);
   }
 
+  queue.Stop();  // all collected; the thread ends before the archives go
   InstallLog::Write("清理安装文件");
   PostInstallMessage(WM_INSTALL_STEP, kStepCleanStaging);
   CleanStaging(client);

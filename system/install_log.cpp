@@ -13,6 +13,7 @@ namespace {
 std::mutex sinkLock;
 FILE* sink = nullptr;
 FILE* copySink = nullptr;  // UTF-8
+thread_local std::vector<std::string>* heldLines = nullptr;
 }  // namespace
 
 bool InstallLog::Open(const char* logDir) {
@@ -32,6 +33,10 @@ bool InstallLog::Open(const char* logDir) {
 
 void InstallLog::Write(const char* message) {
   if (message == nullptr) return;
+  if (heldLines != nullptr) {
+    heldLines->push_back(message);
+    return;
+  }
   std::lock_guard<std::mutex> hold(sinkLock);
   if (sink == nullptr && copySink == nullptr) return;
   SYSTEMTIME now;
@@ -74,3 +79,5 @@ void InstallLog::CloseCopy() {
   if (copySink != nullptr) fclose(copySink);
   copySink = nullptr;
 }
+
+void InstallLog::HoldThisThread(std::vector<std::string>* held) { heldLines = held; }

@@ -4,6 +4,8 @@
 // file that another thread is closing. An optional copy (the command line's /LOG=) gets
 // every line as UTF-8 with the same stamp, under the same lock.
 #pragma once
+#include <string>
+#include <vector>
 
 class InstallLog {
  public:
@@ -19,4 +21,7 @@ class InstallLog {
   // created anew. False (and no copy) when it cannot be created.
   static bool OpenCopy(const wchar_t* path);
   static void CloseCopy();
+  // Lines this thread writes from now on go to `held` instead (null: to the log again):
+  // work done ahead of its turn hands its lines to the thread that logs them in sequence.
+  static void HoldThisThread(std::vector<std::string>* held);
 };

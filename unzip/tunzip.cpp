@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -18,7 +19,10 @@ constexpr size_t kPathBufferSize = MAX_PATH;  // 260 bytes (or units) with the t
 constexpr size_t kNameBufferSize = MAX_PATH + 1;
 constexpr size_t kCommentBufferSize = 256;
 constexpr size_t kPromptBufferSize = 1024;
-constexpr unsigned kChunkSize = 2048;
+// Writes go to the system in pieces of up to 4 MiB: many small writes cost far more than
+// few large ones for the same bytes. Never more than this is held, whatever the entry.
+constexpr uint64_t kMaxWriteSize = 4u << 20;
+constexpr uint64_t kMinWriteSize = 64u << 10;
 constexpr char kOverwritePrompt[] = "无法覆盖文件\"%s\",该文件可能正被使用!\n是否终止升级?";
 constexpr char kOverwriteTitle[] = "警告";
 
@@ -99,13 +103,15 @@ void RestoreFileTime(HANDLE file, uint32_t dosDateTime) {
   SetFileTime(file, &utc, nullptr, &utc);
 }
 
-// Writes the open entry into the file; false on a read or write error.
-bool CopyEntryData(unzFile archive, HANDLE output) {
-  char chunk[kChunkSize];
+// Writes the open entry into the file; false on a read or write error. The buffer fits
+// the size the entry declares, within bounds: the declaration is not trusted.
+bool CopyEntryData(unzFile archive, HANDLE output, uint64_t declaredSize) {
+  std::vector<char> buffer(static_cast<size_t>(std::min(std::max(declaredSize, kMinWriteSize), kMaxWriteSize)));
+  const unsigned capacity = static_cast<unsigned>(buffer.size());
   int got;
-  while ((got = unzReadCurrentFile(archive, chunk, kChunkSize)) > 0) {
+  while ((got = unzReadCurrentFile(archive, buffer.data(), capacity)) > 0) {
     DWORD written = 0;
-    if (!WriteFile(output, chunk, static_cast<DWORD>(got), &written, nullptr) || written != static_cast<DWORD>(got))
+    if (!WriteFile(output, buffer.data(), static_cast<DWORD>(got), &written, nullptr) || written != static_cast<DWORD>(got))
       return false;
   }
   return got == 0;
@@ -239,7 +245,7 @@ bool TUnzip::ExtractCurrentEntry(const char* targetFolder) {
   }
 
   if (unzOpenCurrentFile(archiveHandle) != UNZ_OK) return false;
-  bool copied = CopyEntryData(archiveHandle, output.Get());
+  bool copied = CopyEntryData(archiveHandle, output.Get(), info.uncompressedSize);
   // Stamped before closing: no second open, and no moment where another process could
   // take the file between writing and stamping.
   if (copied) RestoreFileTime(output.Get(), info.dosDateTime);

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -21,6 +23,7 @@
 #include "support/store_local_store.h"
 #include "support/test_support.h"
 #include "system/install_log.h"
+#include "system/message_box.h"
 #include "system/session.h"
 #include "base/text.h"
 
@@ -236,17 +239,150 @@ TEST_F(WorkerRun, MissingConfigurationPackageFailsWithStep3AndLeavesTheOldInstal
   EXPECT_TRUE(store.Requests("GET", std::string(kPrefix) + "/config.zip").empty());
 }
 
-TEST_F(WorkerRun, CorruptRuntimePackageFailsWithStep9) {
+namespace {
+// What a person or a peer can observe of a run: the log lines without their stamps, and
+// the messages with each run of progress reduced to its last value (how often a download
+// reports depends on how the bytes arrive).
+std::vector<std::string> Observed(const std::vector<std::string>& lines, const std::vector<std::pair<UINT, LPARAM>>& messages) {
+  std::vector<std::string> seen(lines);
+  for (size_t i = 0; i < messages.size(); ++i) {
+    if (messages[i].first == WM_INSTALL_PROGRESS && i + 1 < messages.size() && messages[i + 1].first == WM_INSTALL_PROGRESS)
+      continue;
+    seen.push_back(std::to_string(messages[i].first - WM_USER) + ":" + std::to_string(messages[i].second));
+  }
+  return seen;
+}
+}  // namespace
+
+TEST_F(WorkerRun, UnpackingAheadShowsExactlyTheSequenceOfUnpackingAtEachStep) {
+  const InstallerContext& context = InstallerContext::Instance();
+  for (bool optional : {false, true}) {
+    SCOPED_TRACE(optional ? "with quant and securities information" : "without optional packages");
+    ASSERT_TRUE(Release(optional, optional));
+    std::vector<std::string> runs[2];
+    std::vector<std::string> trees[2];
+    for (bool ahead : {false, true}) {
+      ShellDeletePath(context.installDir.c_str());
+      client.unpackAhead = ahead;
+      ASSERT_EQ(Install(), 1u);
+      EXPECT_EQ(client.unpackQueue, nullptr);
+      runs[ahead] = Observed(InstallLogLines(context.logDir), messages);
+      trees[ahead] = ListFilesRecursive(context.installDir);
+    }
+    EXPECT_EQ(runs[1], runs[0]);
+    // The same tree, the log file's own (time-stamped) name aside.
+    ASSERT_EQ(trees[1].size(), trees[0].size());
+    for (size_t i = 0; i < trees[0].size(); ++i) {
+      if (trees[0][i].rfind("morvantislog\\", 0) != 0) {
+        EXPECT_EQ(trees[1][i], trees[0][i]);
+      }
+    }
+  }
+}
+
+TEST_F(WorkerRun, AbortForAFileInUseEndsTheRunAtItsPackagesStepAsWithoutUnpackingAhead) {
   ASSERT_TRUE(Release(false, false));
   const InstallerContext& context = InstallerContext::Instance();
+  const std::string held = context.tempDir + "\\bin\\mvlauncher.dll";
+  std::atomic<int> asked{0};
+  // As an unattended run answers: the box's text goes to the log, the answer is Abort.
+  SetMessageBoxResponderForTesting([&](const MessageBoxRequest& request) {
+    ++asked;
+    InstallLog::Write(("box: " + WideToGbk(request.text, 4096)).c_str());
+    return (request.type & MB_TYPEMASK) == MB_ABORTRETRYIGNORE ? IDABORT : IDOK;
+  });
+  std::vector<std::string> runs[2];
+  for (bool ahead : {false, true}) {
+    InstallLog::Close();  // a failed run leaves it to the window
+    ShellDeletePath(context.installDir.c_str());
+    client.unpackAhead = ahead;
+    std::unique_ptr<FileHolder> holder;
+    EXPECT_EQ(Install([&] {
+                WriteFileBytes(held, "in use");
+                holder.reset(new FileHolder(held));
+              }),
+              0u);
+    ASSERT_TRUE(holder && holder->Holding());
+    holder.reset();
+    EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(7)));
+    // Nothing of a later package is written after Abort.
+    EXPECT_FALSE(FileExists(context.tempDir + "\\bin\\runtime.ver"));
+    runs[ahead] = Observed(InstallLogLines(context.logDir), messages);
+  }
+  SetMessageBoxResponderForTesting(nullptr);
+  EXPECT_EQ(asked.load(), 2);
+  EXPECT_EQ(runs[1], runs[0]);
+  ASSERT_GE(runs[1].size(), 4u);
+  EXPECT_EQ(std::count_if(runs[1].begin(), runs[1].end(),
+                          [](const std::string& line) { return line.find("mvlauncher.dll") != std::string::npos; }),
+            1);
+}
+
+TEST_F(WorkerRun, CorruptRuntimePackageFailsWithStep9AfterTheBaseWasUnpacked) {
+  ASSERT_TRUE(Release(false, false));
+  const InstallerContext& context = InstallerContext::Instance();
+  WriteFileBytes(context.installDir + "\\morvantis v9.5.exe", "the old terminal");
+  const std::vector<std::string> before = ListFilesRecursive(context.installDir);
   ReleaseManifest manifest{};
   ReadReleaseManifest(manifest, (store.RootWindows() + "\\" + kPrefix + "\\summary.ini").c_str(), "602731");
   store.PutObject(std::string(kPrefix) + "/fix/" + manifest.fixVersion + ".zip", "this is not a zip archive");
   ASSERT_TRUE(SignRelease(store.RootWindows()));  // as published: it is the archive that is broken
   EXPECT_EQ(Install(), 0u);
+  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 7, 9}));
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(9)));
-  EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装运行库失败");
+  const std::vector<std::string> lines = InstallLogLines(context.logDir);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "安装运行库");
+  EXPECT_EQ(lines.back(), "安装运行库失败");
+  std::vector<std::string> after = ListFilesRecursive(context.installDir);
+  after.erase(std::remove_if(after.begin(), after.end(), [](const std::string& p) { return p.rfind("morvantislog\\", 0) == 0; }),
+              after.end());
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantis v9.5.exe"), "the old terminal");
+  // The base is staged; the configuration package, unpacked after the runtime, is not.
+  EXPECT_TRUE(FileExists(context.tempDir + "\\morvantis v9.5.exe"));
+  EXPECT_FALSE(FileExists(context.tempDir + "\\config\\hotkeys.ini"));
+}
+
+TEST_F(WorkerRun, CorruptConfigurationPackageFailsWithStep8AfterTheRuntimeWasUnpacked) {
+  ASSERT_TRUE(Release(true, false));
+  const InstallerContext& context = InstallerContext::Instance();
+  store.PutObject(std::string(kPrefix) + "/config.zip", "PK\x03\x04 but not a zip archive");
+  ASSERT_TRUE(SignRelease(store.RootWindows()));
+  EXPECT_EQ(Install(), 0u);
+  // Every download goes on as before; the failure waits for the package's own step.
+  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 5, 7, 9, 8}));
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(8)));
+  EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装配置文件失败");
+  EXPECT_TRUE(FileExists(context.tempDir + "\\bin\\runtime.ver"));
+  EXPECT_FALSE(FolderExists(context.tempDir + "\\quant"));  // after the failed package: nothing
   EXPECT_FALSE(FileExists(context.installDir + "\\update.ini"));
+}
+
+TEST_F(WorkerRun, FileInSeveralPackagesHoldsTheContentOfTheLastOneInUnpackingOrder) {
+  ASSERT_TRUE(Release(true, true));
+  const InstallerContext& context = InstallerContext::Instance();
+  // The same two files in every package, each naming its package; the securities
+  // information package unpacks below Server\config\BaseData.
+  const std::string script = R"(import sys, zipfile, glob, os
+root = sys.argv[1]
+for key, name in (("base.zip", "base"), ("fix/*.zip", "runtime"), ("config.zip", "config"), ("quant/*.zip", "quant")):
+    for path in glob.glob(os.path.join(root, key)):
+        with zipfile.ZipFile(path, "a") as z:
+            z.writestr("bin/shared.ini", name)
+            z.writestr("Server/config/BaseData/shared.dat", name)
+with zipfile.ZipFile(os.path.join(root, "CspAccessApi.StockInfo.pub.zip"), "a") as z:
+    z.writestr("shared.dat", "stock")
+)";
+  const std::string scriptPath = root / "overlap.py";
+  ASSERT_TRUE(WriteFileBytes(scriptPath, script));
+  ProcessResult made = RunShellScript("/usr/bin/python3 '" + WindowsToUnixPath(scriptPath) + "' '" +
+                                      WindowsToUnixPath(store.RootWindows() + "\\" + kPrefix) + "'");
+  ASSERT_EQ(made.exitCode, 0u);
+  ASSERT_TRUE(SignRelease(store.RootWindows()));
+  EXPECT_EQ(Install(), 1u);
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\bin\\shared.ini"), "quant");
+  EXPECT_EQ(ReadFileBytes(context.installDir + "\\Server\\config\\BaseData\\shared.dat"), "stock");
 }
 
 TEST_F(WorkerRun, FileInTheWayOfTheInstallationFolderFailsWithStep11AndStays) {
@@ -416,14 +552,18 @@ class SignedRun : public WorkerRun {
     RunShellScript("openssl dgst -sha256 -sign '" + privateKey + "' -out '" + WindowsToUnixPath(list + ".sig") + "' '" +
                    WindowsToUnixPath(list) + "'");
   }
-  // What a refused run must leave: the old installation as it was, nothing staged from a
-  // package, nothing registered, and a log ending in the check's line and the step's.
-  void ExpectRefused(const std::string& checkLine, const std::string& stepLine) {
+  // What a refused run must leave: the old installation as it was, nothing staged from the
+  // refused package (packages that passed before it may be unpacked ahead; the staging
+  // folder goes at exit), nothing registered, and a log ending in the check's line and
+  // the step's.
+  void ExpectRefused(const std::string& checkLine, const std::string& stepLine, const std::string& refusedFile) {
     const InstallerContext& context = InstallerContext::Instance();
     EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantis v9.5.exe"), "the old terminal");
     EXPECT_FALSE(FileExists(context.installDir + "\\update.ini"));
-    EXPECT_FALSE(FileExists(context.tempDir + "\\morvantis v9.5.exe"));
-    EXPECT_FALSE(FolderExists(context.tempDir + "\\config"));
+    EXPECT_FALSE(FileExists(context.tempDir + "\\" + refusedFile));
+    if (stepLine.empty()) {  // refused before any package
+      EXPECT_EQ(ListFilesRecursive(context.tempDir), std::vector<std::string>{"summary.ini"});
+    }
     for (const char* parent : {kUninstallParent64, kUninstallParentNative}) {
       EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(parent) + "\\" + kEntry));
     }
@@ -476,7 +616,7 @@ TEST_F(SignedRun, PackageReplacedByAnotherValidZipFailsAtItsDownloadStep) {
   EXPECT_EQ(Install(), 0u);
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(3)));
   EXPECT_TRUE(Values(WM_INSTALL_DONE).empty());
-  ExpectRefused(std::string(kPrefix) + "/config.zip has SHA-256 ", "下载配置文件失败");
+  ExpectRefused(std::string(kPrefix) + "/config.zip has SHA-256 ", "下载配置文件失败", "config\\hotkeys.ini");
   EXPECT_FALSE(FileExists(InstallerContext::Instance().tempDir + "\\config.zip"));
 }
 
@@ -493,7 +633,8 @@ TEST_F(SignedRun, ListWithoutTheStockPackageFailsAtItsStepWithoutRequestingIt) {
   }, DemoReleasePrivateKey());
   EXPECT_EQ(Install(), 0u);
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(15)));
-  ExpectRefused(stockKey + " is not in the signed list", "下载证券信息配置文件失败");
+  ExpectRefused(stockKey + " is not in the signed list", "下载证券信息配置文件失败",
+                "Server\\config\\BaseData\\HK\\StockList.dat");
   EXPECT_TRUE(store.Requests("HEAD", stockKey).empty());
   EXPECT_TRUE(store.Requests("GET", stockKey).empty());
 }
@@ -531,7 +672,7 @@ TEST_F(SignedRun, ManifestThatTheSignedListDoesNotVouchForFailsBeforeAnyPackage)
     ShellDeletePath(InstallerContext::Instance().logDir.c_str());
     const size_t before = store.AccessLog().size();
     EXPECT_EQ(Install(), 99u);  // the failure page of step 0
-    ExpectRefused(tampered.line, "");
+    ExpectRefused(tampered.line, "", "morvantis v9.5.exe");
     auto log = store.AccessLog();
     for (size_t i = before; i < log.size(); ++i) {
       const std::string& key = log[i]["key"];

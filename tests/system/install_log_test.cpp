@@ -113,6 +113,25 @@ TEST(InstallLog, AWriteNeverMeetsACloseFromAnotherThread) {
   EXPECT_EQ(bytes.size(), lines * (16 + 13));
 }
 
+TEST(InstallLog, LinesHeldByAThreadStayOutOfTheLogWhileOtherThreadsWrite) {
+  ScratchFolder root("log");
+  InstallLog::Open(root.Path().c_str());
+  std::vector<std::string> held;
+  std::thread ahead([&held] {
+    InstallLog::HoldThisThread(&held);
+    InstallLog::Write("held line");
+    InstallLog::HoldThisThread(nullptr);
+    InstallLog::Write("own line");
+  });
+  ahead.join();
+  InstallLog::Write("in sequence");
+  InstallLog::Close();
+  EXPECT_EQ(held, std::vector<std::string>{"held line"});
+  const std::string bytes = ReadFileBytes(root / OnlyLogFile(root.Path()));
+  EXPECT_EQ(bytes.find("held line"), std::string::npos);
+  EXPECT_LT(bytes.find("own line"), bytes.find("in sequence"));
+}
+
 TEST(InstallLog, TheCopyGetsEveryLineAsUtf8WithTheSameStampAndOutlivesTheLogFile) {
   ScratchFolder root("log");
   const std::wstring copyPath = GbkToWide(root / "copy.log", 2048);
