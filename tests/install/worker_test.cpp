@@ -363,20 +363,26 @@ TEST_F(WorkerRun, FileInSeveralPackagesHoldsTheContentOfTheLastOneInUnpackingOrd
   ASSERT_TRUE(Release(true, true));
   const InstallerContext& context = InstallerContext::Instance();
   // The same two files in every package, each naming its package; the securities
-  // information package unpacks below Server\config\BaseData.
-  const std::string script = R"(import sys, zipfile, glob, os
-root = sys.argv[1]
-for key, name in (("base.zip", "base"), ("fix/*.zip", "runtime"), ("config.zip", "config"), ("quant/*.zip", "quant")):
-    for path in glob.glob(os.path.join(root, key)):
-        with zipfile.ZipFile(path, "a") as z:
-            z.writestr("bin/shared.ini", name)
-            z.writestr("Server/config/BaseData/shared.dat", name)
-with zipfile.ZipFile(os.path.join(root, "CspAccessApi.StockInfo.pub.zip"), "a") as z:
-    z.writestr("shared.dat", "stock")
-)";
-  const std::string scriptPath = root / "overlap.py";
+  // information package unpacks below Server\config\BaseData. Info-ZIP adds them and keeps
+  // the packages' own GBK names byte for byte (Python's zipfile would rewrite them).
+  const std::string script = R"sh(set -e
+cd "$1"
+add() {  # add ARCHIVE CONTENT NAME...
+  archive=$(realpath "$1"); content=$2; shift 2
+  work=$(mktemp -d)
+  for name in "$@"; do mkdir -p "$work/$(dirname "$name")"; printf %s "$content" >"$work/$name"; done
+  (cd "$work" && zip -q "$archive" "$@")
+  rm -rf "$work"
+}
+add base.zip base bin/shared.ini Server/config/BaseData/shared.dat
+for f in fix/*.zip; do add "$f" runtime bin/shared.ini Server/config/BaseData/shared.dat; done
+add config.zip config bin/shared.ini Server/config/BaseData/shared.dat
+for f in quant/*.zip; do add "$f" quant bin/shared.ini Server/config/BaseData/shared.dat; done
+add CspAccessApi.StockInfo.pub.zip stock shared.dat
+)sh";
+  const std::string scriptPath = root / "overlap.sh";
   ASSERT_TRUE(WriteFileBytes(scriptPath, script));
-  ProcessResult made = RunShellScript("/usr/bin/python3 '" + WindowsToUnixPath(scriptPath) + "' '" +
+  ProcessResult made = RunShellScript("bash '" + WindowsToUnixPath(scriptPath) + "' '" +
                                       WindowsToUnixPath(store.RootWindows() + "\\" + kPrefix) + "'");
   ASSERT_EQ(made.exitCode, 0u);
   ASSERT_TRUE(SignRelease(store.RootWindows()));
