@@ -48,28 +48,6 @@ int32_t SafePlan(int32_t planned) { return planned > 0 ? planned : 1; }
 constexpr size_t kMaxReleaseListBytes = 4 * 1024 * 1024;
 constexpr size_t kMaxSignatureBytes = 1024;
 
-// Keeps a small body in memory and refuses to grow past its limit: a write beyond it
-// fails, and with it the download.
-class CappedStream : public oss::BodyStream {
- public:
-  explicit CappedStream(size_t limit) : limit_(limit) {}
-  bool write(const char* data, size_t size) override {
-    if (text_.size() + size > limit_) {
-      full_ = true;
-      return false;
-    }
-    text_.append(data, size);
-    return true;
-  }
-  bool good() const override { return !full_; }
-  const std::string& Text() const { return text_; }
-
- private:
-  size_t limit_;
-  bool full_ = false;
-  std::string text_;
-};
-
 int32_t ClampPercent(double value) {
   if (!(value > 0.0)) return 0;  // also NaN
   if (value >= 100.0) return 100;
@@ -221,9 +199,11 @@ bool IClient::FetchSmallObject(const std::string& storeKey, size_t limit, std::s
     return false;
   }
   oss::GetObjectRequest request(bucket, storeKey);
-  std::shared_ptr<CappedStream> stream;
-  request.setResponseStreamFactory([&stream, limit]() {
-    stream = std::make_shared<CappedStream>(limit);
+  // A store that sends more than the limit is not believed: the client refuses it.
+  request.setMaxLength(static_cast<int64_t>(limit));
+  std::shared_ptr<oss::MemoryStream> stream;
+  request.setResponseStreamFactory([&stream]() {
+    stream = std::make_shared<oss::MemoryStream>();
     return stream;
   });
   oss::GetObjectOutcome outcome = client->GetObject(request);
@@ -232,7 +212,7 @@ bool IClient::FetchSmallObject(const std::string& storeKey, size_t limit, std::s
     LogReleaseProblem(storeKey + " cannot be fetched: " + error.Code() + " (" + error.Message() + ")");
     return false;
   }
-  *body = stream->Text();
+  *body = stream->str();
   return true;
 }
 
