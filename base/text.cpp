@@ -56,6 +56,13 @@ std::string FormatBounded(size_t bufferSize, const char* format, ...) {
   return std::string(buffer.data());
 }
 
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return text;
+}
+
 size_t FindGbkSeparator(const std::string& text, size_t from, const char* separators) {
   for (size_t i = from; i < text.size(); ++i) {
     const unsigned char byte = static_cast<unsigned char>(text[i]);

@@ -15,6 +15,10 @@ std::string WideToGbk(const std::wstring& text, size_t maxBytes = 2048, unsigned
 std::string ExactGbk(const std::wstring& text, size_t maxBytes);
 // Cuts a GBK byte string to at most maxBytes bytes without splitting a double-byte character.
 std::string CutGbk(const std::string& text, size_t maxBytes);
+// The text with line breaks and other control characters turned into spaces, so that text
+// from outside cannot write log lines of its own. GBK trail bytes are all above 0x3F, so
+// no character is split.
+std::string OneLine(std::string text);
 // Where the next path separator (one of separators) lies at or after from, or npos.
 // Double-byte characters are stepped over whole: every lead byte 0x81-0xFE can be
 // followed by 0x5C, the byte of a backslash. from must start a character.

@@ -29,16 +29,6 @@ constexpr int64_t kMaxManifestBytes = 1024 * 1024;
 std::string GbkToUtf8(const std::string& text) { return WideToGbk(GbkToWide(text, 4096), 8192, CP_UTF8); }
 std::string Utf8ToGbk(const std::string& text) { return WideToGbk(GbkToWide(text, 4096, CP_UTF8), 8192); }
 
-// The store's texts go into one log line: line breaks and other control characters
-// become spaces, so that a store cannot write lines of its own. GBK trail bytes are all
-// above 0x3F, so no character is split.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  }
-  return text;
-}
-
 std::string StagingFile(const char* fileName) { return InstallerContext::Instance().tempDir + "/" + fileName; }
 
 // A plan of zero transfers cannot happen in a run; it must not divide by zero either.

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/context.h"
+#include "system/failure_log.h"
 #include "system/free_space.h"
 #include "system/install_log.h"
 #include "base/scoped.h"
@@ -31,11 +32,6 @@ bool IsFolderAttributes(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 bool IsAbsent(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-// "<what>：<path> (错误码 n)", the form of every failure line here.
-std::string FailureLine(const char* what, const std::wstring& path, DWORD error) {
-  return FormatBounded(2048, "%s：%s (错误码 %lu)", what, Gbk(path).c_str(), error);
-}
 
 // "C:\a\b" -> "C:\a"; a drive's root keeps its backslash ("C:" alone names a current folder).
 std::wstring ParentOf(const std::wstring& path) {
@@ -106,7 +102,7 @@ std::wstring FindLinkIn(const std::wstring& path, DWORD attributes) {
 bool RemoveEntry(const std::wstring& path, DWORD attributes, std::string* failure) {
   if (IsLinkAttributes(attributes)) {
     // Removing a link on Wine removes what it points to; it is never ours to remove.
-    *failure = FailureLine("链接不予删除", path, ERROR_CANT_ACCESS_FILE);
+    *failure = FailureCause("链接不予删除", path, ERROR_CANT_ACCESS_FILE);
     return false;
   }
   if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -114,7 +110,7 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes, std::string* failur
     std::vector<Listed> entries;
     DWORD error = 0;
     if (!ListFolder(path, &entries, &error)) {
-      *failure = FailureLine("无法列出文件夹", path, error);
+      *failure = FailureCause("无法列出文件夹", path, error);
       return false;
     }
     for (const Listed& entry : entries) {
@@ -125,7 +121,7 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes, std::string* failur
     return true;
   }
   const DWORD error = GetLastError();
-  *failure = FailureLine("删除失败", path, error);
+  *failure = FailureCause("删除失败", path, error);
   return false;
 }
 
@@ -133,7 +129,7 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes, std::string* failur
 bool CopyEntry(const std::wstring& from, const std::wstring& to, DWORD attributes, bool fresh,
                std::vector<std::wstring>* created, std::string* failure) {
   if (IsLinkAttributes(attributes)) {
-    *failure = FailureLine("链接不予复制", from, ERROR_CANT_ACCESS_FILE);
+    *failure = FailureCause("链接不予复制", from, ERROR_CANT_ACCESS_FILE);
     return false;
   }
   const DWORD target = fresh ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(to.c_str());
@@ -141,19 +137,19 @@ bool CopyEntry(const std::wstring& from, const std::wstring& to, DWORD attribute
     bool made = false;
     if (target == INVALID_FILE_ATTRIBUTES) {
       if (!CreateDirectoryW(to.c_str(), nullptr)) {
-        *failure = FailureLine("创建文件夹失败", to, GetLastError());
+        *failure = FailureCause("创建文件夹失败", to, GetLastError());
         return false;
       }
       created->push_back(to);
       made = true;
     } else if (!IsFolderAttributes(target) || IsLinkAttributes(target)) {
-      *failure = FailureLine("复制失败", to, ERROR_ALREADY_EXISTS);
+      *failure = FailureCause("复制失败", to, ERROR_ALREADY_EXISTS);
       return false;
     }
     std::vector<Listed> entries;
     DWORD error = 0;
     if (!ListFolder(from, &entries, &error)) {
-      *failure = FailureLine("无法列出文件夹", from, error);
+      *failure = FailureCause("无法列出文件夹", from, error);
       return false;
     }
     for (const Listed& entry : entries) {
@@ -169,7 +165,7 @@ bool CopyEntry(const std::wstring& from, const std::wstring& to, DWORD attribute
     SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);  // else overwriting is refused
   }
   if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return true;
-  *failure = FailureLine("复制失败", from, GetLastError());
+  *failure = FailureCause("复制失败", from, GetLastError());
   return false;
 }
 
@@ -178,13 +174,13 @@ bool ListTree(const std::wstring& root, const std::wstring& relative, std::vecto
   std::vector<Listed> entries;
   DWORD error = 0;
   if (!ListFolder(folder, &entries, &error)) {
-    *failure = FailureLine("无法列出文件夹", folder, error);
+    *failure = FailureCause("无法列出文件夹", folder, error);
     return false;
   }
   for (const Listed& entry : entries) {
     const std::wstring child = relative.empty() ? entry.name : Join(relative, entry.name);
     if (IsLinkAttributes(entry.attributes)) {
-      *failure = FailureLine("发现链接", Join(root, child), ERROR_CANT_ACCESS_FILE);
+      *failure = FailureCause("发现链接", Join(root, child), ERROR_CANT_ACCESS_FILE);
       return false;
     }
     const bool folderEntry = IsFolderAttributes(entry.attributes);
@@ -274,7 +270,7 @@ bool RemoveTreeWithoutLinks(const std::wstring& path, std::string* failure) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     if (IsAbsent(error)) return true;
-    *failure = FailureLine("删除失败", path, error);
+    *failure = FailureCause("删除失败", path, error);
     return false;
   }
   return RemoveEntry(path, attributes, failure);
@@ -283,7 +279,7 @@ bool RemoveTreeWithoutLinks(const std::wstring& path, std::string* failure) {
 bool CopyTree(const std::wstring& from, const std::wstring& to, std::vector<std::wstring>* created, std::string* failure) {
   const DWORD attributes = GetFileAttributesW(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    *failure = FailureLine("复制失败", from, GetLastError());
+    *failure = FailureCause("复制失败", from, GetLastError());
     return false;
   }
   return CopyEntry(from, to, attributes, false, created, failure);
@@ -295,7 +291,7 @@ bool RecoverInterruptedSwap(const SwapFolders& folders, std::string* failure) {
   const DWORD asideAttributes = GetFileAttributesW(aside.c_str());
   if (asideAttributes == INVALID_FILE_ATTRIBUTES) return true;
   if (IsLinkAttributes(asideAttributes) || !IsFolderAttributes(asideAttributes)) {
-    *failure = FailureLine("无法恢复上次中断的安装", aside, ERROR_DIRECTORY);
+    *failure = FailureCause("无法恢复上次中断的安装", aside, ERROR_DIRECTORY);
     return false;
   }
   const DWORD record = GetFileAttributesW(Join(install, kVersionRecord).c_str());
@@ -305,13 +301,13 @@ bool RecoverInterruptedSwap(const SwapFolders& folders, std::string* failure) {
   }
   const DWORD installAttributes = GetFileAttributesW(install.c_str());
   if (installAttributes == INVALID_FILE_ATTRIBUTES && !CreateDirectoryW(install.c_str(), nullptr)) {
-    *failure = FailureLine("创建文件夹失败", install, GetLastError());
+    *failure = FailureCause("创建文件夹失败", install, GetLastError());
     return false;
   }
   std::vector<Listed> entries;
   DWORD error = 0;
   if (!ListFolder(aside, &entries, &error)) {
-    *failure = FailureLine("无法列出文件夹", aside, error);
+    *failure = FailureCause("无法列出文件夹", aside, error);
     return false;
   }
   const std::wstring keep = KeptName(folders);
@@ -322,17 +318,17 @@ bool RecoverInterruptedSwap(const SwapFolders& folders, std::string* failure) {
     // A same-named entry in the installation folder is a part of the new release placed
     // before the interruption: everything old had gone aside before anything was placed.
     if (!keep.empty() && SameName(name, keep)) {
-      *failure = FailureLine("无法恢复上次中断的安装", target, ERROR_ALREADY_EXISTS);
+      *failure = FailureCause("无法恢复上次中断的安装", target, ERROR_ALREADY_EXISTS);
       return false;
     }
     if (!RemoveTreeWithoutLinks(target, failure)) return false;
     if (!MoveFileExW(Join(aside, name).c_str(), target.c_str(), 0)) {
-      *failure = FailureLine("无法恢复上次中断的安装", Join(aside, name), GetLastError());
+      *failure = FailureCause("无法恢复上次中断的安装", Join(aside, name), GetLastError());
       return false;
     }
   }
   if (!RemoveDirectoryW(aside.c_str())) {
-    *failure = FailureLine("删除失败", aside, GetLastError());
+    *failure = FailureCause("删除失败", aside, GetLastError());
     return false;
   }
   return true;
@@ -346,7 +342,7 @@ std::string PrepareInstallFolders(const SwapFolders& folders) {
   if (attributes != INVALID_FILE_ATTRIBUTES && !IsFolderAttributes(attributes)) {
     // A plain file where the folder belongs would fail every later run.
     if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(install.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileW(install.c_str())) return FailureLine("无法删除安装目录位置上的文件", install, GetLastError());
+    if (!DeleteFileW(install.c_str())) return FailureCause("无法删除安装目录位置上的文件", install, GetLastError());
   }
   std::string failure;
   if (!RecoverInterruptedSwap(folders, &failure)) return failure;
@@ -373,17 +369,17 @@ bool FolderSwap::MoveOldAside() {
   }
   // A staged release always holds its version record.
   if (staged_.empty()) {
-    Log(FailureLine("暂存文件夹为空", staging_, ERROR_NO_MORE_FILES));
+    Log(FailureCause("暂存文件夹为空", staging_, ERROR_NO_MORE_FILES));
     return false;
   }
   const DWORD attributes = GetFileAttributesW(install_.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     if (!CreateDirectoryW(install_.c_str(), nullptr)) {
-      Log(FailureLine("创建文件夹失败", install_, GetLastError()));
+      Log(FailureCause("创建文件夹失败", install_, GetLastError()));
       return false;
     }
   } else if (!IsFolderAttributes(attributes) || IsLinkAttributes(attributes)) {
-    Log(FailureLine("安装目录不是文件夹", install_, ERROR_DIRECTORY));
+    Log(FailureCause("安装目录不是文件夹", install_, ERROR_DIRECTORY));
     return false;
   }
   // Across volumes the release is copied while the old one still waits aside on the
@@ -397,18 +393,18 @@ bool FolderSwap::MoveOldAside() {
   std::vector<Listed> entries;
   DWORD error = 0;
   if (!ListFolder(install_, &entries, &error)) {
-    Log(FailureLine("无法列出文件夹", install_, error));
+    Log(FailureCause("无法列出文件夹", install_, error));
     return false;
   }
   if (!CreateDirectoryW(aside_.c_str(), nullptr)) {
-    Log(FailureLine("创建文件夹失败", aside_, GetLastError()));
+    Log(FailureCause("创建文件夹失败", aside_, GetLastError()));
     return false;
   }
   std::vector<std::wstring> names = NamesIn(entries, keep_);
   OrderVersionRecord(&names, true);
   for (const std::wstring& name : names) {
     if (!MoveFileExW(Join(install_, name).c_str(), Join(aside_, name).c_str(), 0)) {
-      Log(FailureLine("移动失败", Join(install_, name), GetLastError()));
+      Log(FailureCause("移动失败", Join(install_, name), GetLastError()));
       RollBack();
       return false;
     }
@@ -436,7 +432,7 @@ bool FolderSwap::PlaceStaged() {
     // into the log folder.
     const bool intoLogFolder = !keep_.empty() && SameName(name, keep_) && IsFolderAttributes(target) && !IsLinkAttributes(target);
     if (error != ERROR_NOT_SAME_DEVICE && !intoLogFolder) {
-      Log(FailureLine("移动失败", from, error));
+      Log(FailureCause("移动失败", from, error));
       RollBack();
       return false;
     }
@@ -488,7 +484,7 @@ void FolderSwap::RollBack() {
     const std::wstring path = Join(install_, placed->name);
     if (placed->moved) {
       if (MoveFileExW(path.c_str(), Join(staging_, placed->name).c_str(), 0)) continue;
-      Log(FailureLine("移动失败", path, GetLastError()));
+      Log(FailureCause("移动失败", path, GetLastError()));
       if (!RemoveTreeWithoutLinks(path, &failure)) {
         Log(failure);
         whole = false;
@@ -507,13 +503,13 @@ void FolderSwap::RollBack() {
   placed_.clear();
   for (auto name = movedAside_.rbegin(); name != movedAside_.rend(); ++name) {
     if (!MoveFileExW(Join(aside_, *name).c_str(), Join(install_, *name).c_str(), 0)) {
-      Log(FailureLine("恢复失败", Join(aside_, *name), GetLastError()));
+      Log(FailureCause("恢复失败", Join(aside_, *name), GetLastError()));
       whole = false;
     }
   }
   movedAside_.clear();
   if (whole && !RemoveDirectoryW(aside_.c_str())) {
-    Log(FailureLine("删除失败", aside_, GetLastError()));
+    Log(FailureCause("删除失败", aside_, GetLastError()));
     whole = false;
   }
   if (whole) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "system/failure_log.h"
 #include "system/install_log.h"
 #include "base/text.h"
 
@@ -33,8 +34,7 @@ bool QueryFreeBytes(const std::string& path, uint64_t* freeBytes) {
 bool EnsureFreeSpace(const std::string& path, uint64_t neededBytes) {
   uint64_t freeBytes = 0;
   if (!QueryFreeBytes(path, &freeBytes)) {
-    const DWORD error = GetLastError();
-    InstallLog::Write(FormatBounded(2048, "无法读取磁盘剩余空间：%s (错误码 %lu)", path.c_str(), error).c_str());
+    LogLastErrorCause("无法读取磁盘剩余空间", path);
     return false;
   }
   if (freeBytes >= neededBytes) return true;
