@@ -12,6 +12,8 @@
 #include "install/messages.h"
 #include "install/unpack_queue.h"
 #include "oss/oss_client.h"
+#include "base/scoped.h"
+#include "system/failure_log.h"
 #include "system/free_space.h"
 #include "system/install_log.h"
 #include "system/session.h"
@@ -19,7 +21,6 @@
 #include "unzip/tunzip.h"
 
 namespace {
-constexpr char kStockPackage[] = "CspAccessApi.StockInfo.pub.zip";
 // The failure line's buffer; what does not fit is cut.
 constexpr size_t kFailureLineBytes = 2046;
 // A manifest is a few lines; a larger one is refused before it is written.
@@ -29,20 +30,19 @@ constexpr int64_t kMaxManifestBytes = 1024 * 1024;
 std::string GbkToUtf8(const std::string& text) { return WideToGbk(GbkToWide(text, 4096), 8192, CP_UTF8); }
 std::string Utf8ToGbk(const std::string& text) { return WideToGbk(GbkToWide(text, 4096, CP_UTF8), 8192); }
 
-std::string StagingFile(const char* fileName) { return InstallerContext::Instance().tempDir + "/" + fileName; }
+// What the store said about a failed request, as the cause after the fixed line: its
+// error code and text with the HTTP status, or the WinHTTP or Win32 error when no
+// answer came. A missing object, a refused key and a dead network each read as such.
+void LogStoreFailure(const char* what, const std::string& key, const oss::OssError& error) {
+  const unsigned long code = error.Status() > 0 ? static_cast<unsigned long>(error.Status()) : error.SystemError();
+  LogFailureCause(what, key + "：" + Utf8ToGbk(error.Code() + " " + error.Message()), code);
+}
 
-// A plan of zero transfers cannot happen in a run; it must not divide by zero either.
-int32_t SafePlan(int32_t planned) { return planned > 0 ? planned : 1; }
+std::string StagingFile(const std::string& fileName) { return InstallerContext::Instance().tempDir + "/" + fileName; }
 
 // The signed list and its signature are small; a store that sends more is not believed.
 constexpr size_t kMaxReleaseListBytes = 4 * 1024 * 1024;
 constexpr size_t kMaxSignatureBytes = 1024;
-
-int32_t ClampPercent(double value) {
-  if (!(value > 0.0)) return 0;  // also NaN
-  if (value >= 100.0) return 100;
-  return static_cast<int32_t>(value);
-}
 }  // namespace
 
 IClient::IClient() = default;
@@ -58,9 +58,7 @@ void IClient::SetupAccess() {
   accessKeySecret = keys.accessKeySecret;
   endpoint = MORVANTIS_STORE_ENDPOINT;
   bucket = "zqpublish";
-  plannedTransfers = 4;
-  transfersDone = 0;
-  unpackShare = 0.0;
+  ResetProgress();
   release = ReleaseVerifier(BuildReleaseKey());
 }
 
@@ -83,8 +81,7 @@ bool IClient::FetchManifest() {
   ReadReleaseManifest(manifest, localPath.c_str(), packageCode);
   // These values become file names and object keys: refused before any package is asked for.
   if (!ManifestNamesAreSafe(manifest, packageCode)) return false;
-  if (manifest.hasQuant) ++plannedTransfers;
-  if (manifest.hasStock) ++plannedTransfers;
+  PlanOptionalPackages();
   return true;
 }
 
@@ -95,6 +92,7 @@ bool IClient::DownloadObject(const char* key, const char* localPath, int64_t max
       client ? client->GetObjectMeta(bucket, storeKey) : oss::HeadObjectOutcome(oss::OssError("NotConnected", ""));
   if (!meta.isSuccess()) {
     InstallLog::Write((std::string(key) + ",文件不存在").c_str());
+    LogStoreFailure("无法读取对象信息", key, meta.error());
     return false;
   }
   // Refused before a byte is written when the staging volume cannot hold the object.
@@ -112,7 +110,7 @@ bool IClient::DownloadObject(const char* key, const char* localPath, int64_t max
   if (release.Enabled()) request.setBodyObserver(&digest);
   CreatePathFolders(localPath);
   oss::GetObjectOutcome outcome = client->GetObject(request);
-  ++transfersDone;
+  TransferEnded();
   if (outcome.isSuccess()) {
     outcome = oss::OssError();  // closes the file before the check may delete it
     std::string problem;
@@ -127,26 +125,31 @@ bool IClient::DownloadObject(const char* key, const char* localPath, int64_t max
                                    OneLine(Utf8ToGbk(error.Code())).c_str(), OneLine(Utf8ToGbk(error.Message())).c_str(),
                                    OneLine(Utf8ToGbk(error.RequestId())).c_str());
   InstallLog::Write(CutGbk(line, kFailureLineBytes - 1).c_str());
+  LogStoreFailure("下载失败", key, error);
   return false;
 }
 
-bool IClient::DownloadRuntime(const char* fileName) {
-  std::string key = keyPrefix + "/fix/" + fileName;
-  std::string localPath = StagingFile(fileName);
-  PostInstallMessage(WM_INSTALL_STEP, 4);
-  return DownloadObject(key.c_str(), localPath.c_str());
+bool IClient::DownloadPackageFile(const ReleasePackage& package, const std::string& fileName) {
+  const std::string key = keyPrefix + package.storeFolder + fileName;
+  if (package.recordsTag) {
+    if (!AdmitObject(GbkToUtf8(key))) return false;  // not even its metadata is asked for
+    ReadStockTag(key);
+  }
+  PostInstallMessage(WM_INSTALL_STEP, package.downloadStep);
+  return DownloadObject(key.c_str(), StagingFile(fileName).c_str());
 }
 
-bool IClient::DownloadQuant(const char* fileName) {
-  std::string key = keyPrefix + "/quant/" + fileName;
-  std::string localPath = StagingFile(fileName);
-  PostInstallMessage(WM_INSTALL_STEP, 5);
-  return DownloadObject(key.c_str(), localPath.c_str());
+bool IClient::DownloadPackage(const ReleasePackage& package) {
+  return DownloadPackageFile(package, PackageFileName(package, manifest));
 }
 
-bool IClient::DownloadStockInfo() {
-  std::string key = keyPrefix + "/" + kStockPackage;
-  if (!AdmitObject(GbkToUtf8(key))) return false;  // not even its metadata is asked for
+bool IClient::DownloadRuntime(const char* fileName) { return DownloadPackageFile(Package(PackageId::kRuntime), fileName); }
+
+bool IClient::DownloadQuant(const char* fileName) { return DownloadPackageFile(Package(PackageId::kQuant), fileName); }
+
+bool IClient::DownloadStockInfo() { return DownloadPackage(Package(PackageId::kStock)); }
+
+void IClient::ReadStockTag(const std::string& key) {
   oss::HeadObjectOutcome head =
       client ? client->HeadObject(bucket, GbkToUtf8(key)) : oss::HeadObjectOutcome(oss::OssError("NotConnected", ""));
   if (head.isSuccess()) {
@@ -155,10 +158,8 @@ bool IClient::DownloadStockInfo() {
     memcpy(manifest.stockETag, tag.c_str(), tag.size() + 1);
   } else {
     InstallLog::Write("ETag获取失败");
+    LogStoreFailure("无法读取ETag", key, head.error());
   }
-  std::string localPath = StagingFile(kStockPackage);
-  PostInstallMessage(WM_INSTALL_STEP, 15);
-  return DownloadObject(key.c_str(), localPath.c_str());
 }
 
 bool IClient::LoadReleaseList() {
@@ -200,6 +201,7 @@ bool IClient::FetchSmallObject(const std::string& storeKey, size_t limit, std::s
   if (!outcome.isSuccess()) {
     const oss::OssError& error = outcome.error();
     LogReleaseProblem(storeKey + " cannot be fetched: " + error.Code() + " (" + error.Message() + ")");
+    LogStoreFailure("下载失败", Utf8ToGbk(storeKey), error);
     return false;
   }
   *body = stream->str();
@@ -211,43 +213,33 @@ void IClient::LogReleaseProblem(const std::string& problem) {
   InstallLog::Write(CutGbk(OneLine(Utf8ToGbk("Release check failed: " + problem)), kFailureLineBytes - 1).c_str());
 }
 
-void IClient::OnTransferProgress(size_t /*increment*/, int64_t transferred, int64_t total, void* userData) {
-  IClient* self = static_cast<IClient*>(userData);
-  if (self == nullptr) return;
-  // An empty object (total 0) is a finished slice; an unknown total shows no progress yet.
-  double fraction = total > 0 ? static_cast<double>(transferred) / static_cast<double>(total) : (total == 0 ? 1.0 : 0.0);
-  if (fraction > 1.0) fraction = 1.0;
-  if (fraction < 0.0) fraction = 0.0;
-  double value = (fraction + self->transfersDone) * (0.8 / SafePlan(self->plannedTransfers)) * 100;
-  self->overallPercent = ClampPercent(value);
-  PostInstallMessage(WM_INSTALL_PROGRESS, self->overallPercent);
-}
-
 bool IClient::UnpackPackage(const char* archivePath, const char* targetFolder) {
   // The package was downloaded in this same run: one that cannot be read means an
   // incomplete installation, not a success.
-  FILE* archive = _wfopen(GbkToWide(archivePath, 2048).c_str(), L"rb");
-  if (archive == nullptr) {
-    InstallLog::Write((std::string(archivePath) + ",文件无法打开").c_str());
-    return false;
+  {
+    ScopedFileHandle archive(CreateFileW(GbkToWide(archivePath, 2048).c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!archive) {
+      const DWORD error = GetLastError();
+      InstallLog::Write((std::string(archivePath) + ",文件无法打开").c_str());
+      LogFailureCause("无法打开文件", archivePath, error);
+      return false;
+    }
   }
-  fclose(archive);
   bool result = unpackQueue ? unpackQueue->Extract(archivePath, targetFolder) : ExtractPackage(archivePath, targetFolder);
-  unpackShare += 10.0 / SafePlan(plannedTransfers);
-  overallPercent = ClampPercent(unpackShare + 80.0);
-  if (result) PostInstallMessage(WM_INSTALL_PROGRESS, overallPercent);
+  const int32_t percent = PackageUnpacked();
+  if (result) PostInstallMessage(WM_INSTALL_PROGRESS, percent);
   return result;
 }
 
-std::string IClient::StockInfoArchive() { return StagingFile(kStockPackage); }
-
-std::string IClient::StockInfoTarget() { return StagingFile("Server/config/BaseData"); }
-
-bool IClient::UnpackStockInfo() {
-  std::string archive = StockInfoArchive();
-  std::string target = StockInfoTarget();
+bool IClient::UnpackReleasePackage(const ReleasePackage& package) {
+  const std::string archive = PackageArchive(package, manifest);
+  const std::string target = PackageTarget(package);
   // The extraction creates whatever is still missing; this only starts the path.
   if (_waccess(GbkToWide(target, 2048).c_str(), 0) != 0) CreatePathFolders(target.c_str());
-  PostInstallMessage(WM_INSTALL_STEP, 16);
+  PostInstallMessage(WM_INSTALL_STEP, package.unpackStep);
   return UnpackPackage(archive.c_str(), target.c_str());
 }
+
+bool IClient::UnpackStockInfo() { return UnpackReleasePackage(Package(PackageId::kStock)); }

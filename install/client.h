@@ -6,6 +6,7 @@
 #include <string>
 
 #include "install/manifest.h"
+#include "install/packages.h"
 #include "install/release_signature.h"
 
 namespace oss { class OssClient; }
@@ -27,15 +28,24 @@ class IClient {
   bool FetchManifest();
   // maxBytes: the most the object may have (-1: the length the store announces).
   bool DownloadObject(const char* key, const char* localPath, int64_t maxBytes = -1);
+  // A package of the table into the staging folder: posts its download step, then
+  // downloads it (the securities package's ETag is read first, for the version record).
+  bool DownloadPackage(const ReleasePackage& package);
   bool DownloadRuntime(const char* fileName);
   bool DownloadQuant(const char* fileName);
   bool DownloadStockInfo();
-  static void OnTransferProgress(size_t increment, int64_t transferred, int64_t total, void* userData);
   bool UnpackPackage(const char* archivePath, const char* targetFolder);
+  // A downloaded package of the table into its folder: posts its unpack step, then unpacks.
+  bool UnpackReleasePackage(const ReleasePackage& package);
   bool UnpackStockInfo();
-  // Where the securities information package is downloaded to and unpacked into.
-  static std::string StockInfoArchive();
-  static std::string StockInfoTarget();
+
+  // The overall percentage (install/progress.cpp): downloads fill 0 to 80 in equal slices
+  // of the planned transfers, unpacking 80 to 90, and the last steps add the rest.
+  static void OnTransferProgress(size_t increment, int64_t transferred, int64_t total, void* userData);
+  // From here on plannedTransfers counts the packages to unpack, the manifest excluded.
+  void BeginUnpacking();
+  // Adds points to overallPercent (at most 100) and posts it.
+  void AddPercent(int points);
 
   std::string accessKeyId;
   std::string accessKeySecret;
@@ -56,6 +66,13 @@ class IClient {
   bool unpackAhead = true;
 
  private:
+  bool DownloadPackageFile(const ReleasePackage& package, const std::string& fileName);
+  void ReadStockTag(const std::string& key);
+  void ResetProgress();
+  void PlanOptionalPackages();
+  void TransferEnded();
+  // One more package unpacked: its share of 80 to 90; the new overall percentage.
+  int32_t PackageUnpacked();
   bool LoadReleaseList();
   bool AdmitObject(const std::string& storeKey);
   bool FetchSmallObject(const std::string& storeKey, size_t limit, std::string* body);

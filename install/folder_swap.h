@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-// The step an installation fails with when the release cannot be put in place, and its line.
-constexpr int kSwapFailureStep = 11;
+// The line an installation fails with (step kStepFilesHeld) when the release cannot be
+// put in place; the cause is logged before it.
 constexpr char kSwapFailureLine[] = "安装失败：文件被占用";
 
 struct SwapFolders {
@@ -41,7 +41,7 @@ bool RecoverInterruptedSwap(const SwapFolders& folders, std::string* failure);
 // What an installation must do before the log opens, once the user has confirmed: refuse
 // when a link is found (nothing touched), remove a plain file standing at the installation
 // folder's path, recover an interrupted swap. Returns "" when the installation may go on,
-// else the line to log before failing with kSwapFailureStep.
+// else the line to log before failing with kStepFilesHeld.
 std::string PrepareInstallFolders(const SwapFolders& folders);
 
 // Removes a tree with the wide calls, never entering or removing a link; stops at the

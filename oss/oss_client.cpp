@@ -116,7 +116,8 @@ bool IsTransientTransportError(DWORD error) {
 
 OssError TransportError(DWORD error, const char* phase) {
   return OssError(WinHttpErrorName(error),
-                  std::string("WinHTTP error ") + std::to_string(error) + " (" + WinHttpErrorName(error) + ") " + phase);
+                  std::string("WinHTTP error ") + std::to_string(error) + " (" + WinHttpErrorName(error) + ") " + phase)
+      .WithSystemError(error);
 }
 
 std::string XmlUnescape(const std::string& text) {
@@ -269,10 +270,11 @@ struct Exchange {
 
 bool IsRetryableStatus(int status) { return status >= 500 && status <= 599; }
 
-std::string StreamFailure(const BodyStream* stream) {
+OssError StreamFailure(const char* code, const BodyStream* stream) {
   std::string text = "the response stream cannot be written";
-  if (stream && stream->error() != 0) text += " (error " + std::to_string(stream->error()) + ")";
-  return text;
+  const unsigned long error = stream ? stream->error() : 0;
+  if (error != 0) text += " (error " + std::to_string(error) + ")";
+  return OssError(code, text).WithSystemError(error);
 }
 }  // namespace
 
@@ -458,7 +460,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
           return OssError("InvalidResponse", "unexpected HTTP status " + std::to_string(exchange.status),
                           HeaderValue(exchange.headers, "x-oss-request-id"), exchange.status);
         }
-        if (!startOver()) return OssError("OpenStreamFailed", StreamFailure(stream.get()));
+        if (!startOver()) return StreamFailure("OpenStreamFailed", stream.get());
         metaData = answer;
         total = answer.ContentLength();
       } else if (rangeTotal >= 0) {
@@ -505,7 +507,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
           tooLong = true;
         }
         if (got == 0) continue;
-        if (!stream->write(buffer.data(), got)) return OssError("WriteStreamFailed", StreamFailure(stream.get()));
+        if (!stream->write(buffer.data(), got)) return StreamFailure("WriteStreamFailed", stream.get());
         crc = Crc64Update(crc, buffer.data(), got);
         if (request.Observer()) request.Observer()->Update(buffer.data(), got);
         written += got;
@@ -526,7 +528,7 @@ GetObjectOutcome OssClient::Impl::Get(const GetObjectRequest& request) const {
         transient = written < total;
         if (!transient) written = 0;  // more than announced: nothing in the stream can be trusted
       } else {
-        if (!stream->flush()) return OssError("WriteStreamFailed", StreamFailure(stream.get()));
+        if (!stream->flush()) return StreamFailure("WriteStreamFailed", stream.get());
         std::string expected = metaData.Crc64();
         if (!expected.empty() && std::to_string(crc) != expected) {
           return OssError(kCrcMismatchCode,

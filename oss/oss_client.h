@@ -61,10 +61,18 @@ class OssError {
   const std::string& Message() const { return message_; }
   const std::string& RequestId() const { return requestId_; }
   int Status() const { return status_; }  // HTTP status, 0 for a transport failure
+  // The system's error number behind a transport or local-file failure (a WinHTTP or
+  // Win32 code), 0 when the store answered or none is known.
+  unsigned long SystemError() const { return systemError_; }
+  OssError& WithSystemError(unsigned long error) {
+    systemError_ = error;
+    return *this;
+  }
 
  private:
   std::string code_, message_, requestId_;
   int status_ = 0;
+  unsigned long systemError_ = 0;
 };
 
 // Where a body is written as it arrives. No iostreams: their locale machinery would

@@ -12,6 +12,7 @@
 #include "install/folder_swap.h"
 #include "install/messages.h"
 #include "install/worker.h"
+#include "system/failure_log.h"
 #include "system/install_log.h"
 #include "system/message_box.h"
 #include "base/scoped.h"
@@ -31,7 +32,6 @@ constexpr COLORREF kCloseNormal = RGB(231, 231, 231);
 constexpr COLORREF kCloseHover = RGB(150, 150, 150);
 constexpr int kFailWordIndex = 6;
 constexpr int kHeadingIndex = 10;
-constexpr int kManifestStep = 0;
 
 void DrawRoundedBox(HDC dc, const RECT& box, int corner, COLORREF fill, COLORREF outline) {
   ScopedGdiObject brush(CreateSolidBrush(fill));
@@ -309,6 +309,7 @@ InstallStart BeginInstallation(IClient& client, InstallLock& lock, const Install
   uintptr_t thread = _beginthreadex(nullptr, 0, &InstallWorker, &client, 0, nullptr);
   if (thread == 0) {
     // Without a worker nothing would ever end the run.
+    LogLastErrorCause("无法启动安装线程", std::string("InstallWorker"));
     InstallLog::Close();
     return InstallStart::Failed;
   }
@@ -329,10 +330,10 @@ void TMorvantisDlg::StartInstall() {
     case InstallStart::Declined:
       return;
     case InstallStart::Failed:
-      ShowFailure(kManifestStep);
+      ShowFailure(kStepFetchManifest);
       return;
     case InstallStart::Refused:
-      ShowFailure(kSwapFailureStep);
+      ShowFailure(kStepFilesHeld);
       return;
     case InstallStart::Started:
       break;

@@ -1,6 +1,7 @@
 #include "ui/ui_text.h"
 
 #include "base/context.h"
+#include "install/messages.h"
 
 namespace UiText {
 namespace {
@@ -10,6 +11,7 @@ namespace {
 constexpr int kSlotUnits = 100;
 using MainTable = wchar_t[kMainTextCount][kSlotUnits];
 using StepTable = wchar_t[kStepNameCount][kSlotUnits];
+static_assert(kStepNameCount == kInstallStepCount, "one name per install step");
 
 const MainTable kMainTexts[] = {
     {

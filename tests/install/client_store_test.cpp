@@ -6,6 +6,7 @@
 
 #include "base/context.h"
 #include "build_settings.h"
+#include "base/text.h"
 #include "install/client.h"
 #include "install/messages.h"
 #include "system/install_log.h"
@@ -106,11 +107,11 @@ TEST_F(ClientStoreTest, FourPlannedTransfersSliceTheRangeAndUnpackTo90) {
   ExpectSlice(Progress(), 40, 60);
   ASSERT_TRUE(client.DownloadRuntime(Runtime().c_str()));
   auto runtime = messages.Drain();
-  EXPECT_EQ(runtime.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(4)));
+  EXPECT_EQ(runtime.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(kStepDownloadRuntime)));
   ExpectSlice(InstallMessageRecorder::Values(runtime, WM_INSTALL_PROGRESS), 60, 80);
   EXPECT_EQ(client.transfersDone, 4);
 
-  client.plannedTransfers -= 1;  // as the worker does before unpacking
+  client.BeginUnpacking();
   for (const std::string& name : {std::string("base.zip"), Runtime(), std::string("config.zip")})
     ASSERT_TRUE(client.UnpackPackage((staging.Path() + "/" + name).c_str(), staging.Path().c_str())) << name;
   EXPECT_EQ(Progress(), (std::vector<LPARAM>{83, 86, 90}));
@@ -138,11 +139,11 @@ TEST_F(ClientStoreTest, SixPlannedTransfersWithQuantAndSecuritiesInformation) {
   ExpectSlice(Progress(), 40, 53);
   ASSERT_TRUE(client.DownloadQuant(Quant().c_str()));
   auto quant = messages.Drain();
-  EXPECT_EQ(quant.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(5)));
+  EXPECT_EQ(quant.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(kStepDownloadQuant)));
   ExpectSlice(InstallMessageRecorder::Values(quant, WM_INSTALL_PROGRESS), 53, 66);
   ASSERT_TRUE(client.DownloadStockInfo());
   auto stock = messages.Drain();
-  EXPECT_EQ(stock.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(15)));
+  EXPECT_EQ(stock.front(), std::make_pair(WM_INSTALL_STEP, static_cast<LPARAM>(kStepDownloadStock)));
   ExpectSlice(InstallMessageRecorder::Values(stock, WM_INSTALL_PROGRESS), 66, 80);
   // Three requests for the securities-information package: metadata, existence, download.
   const std::string stockKey = kPrefix + "/CspAccessApi.StockInfo.pub.zip";
@@ -153,13 +154,13 @@ TEST_F(ClientStoreTest, SixPlannedTransfersWithQuantAndSecuritiesInformation) {
   EXPECT_EQ(store.Requests("GET", stockKey).size(), 1u);
   EXPECT_EQ(strlen(client.manifest.stockETag), 32u);
 
-  client.plannedTransfers -= 1;
+  client.BeginUnpacking();
   for (const std::string& name : {std::string("base.zip"), Runtime(), std::string("config.zip"), Quant()})
     ASSERT_TRUE(client.UnpackPackage((staging.Path() + "/" + name).c_str(), staging.Path().c_str())) << name;
   ASSERT_TRUE(client.UnpackStockInfo());
   auto unpacking = messages.Drain();
   EXPECT_EQ(InstallMessageRecorder::Values(unpacking, WM_INSTALL_PROGRESS), (std::vector<LPARAM>{82, 84, 86, 88, 90}));
-  EXPECT_EQ(InstallMessageRecorder::Values(unpacking, WM_INSTALL_STEP), (std::vector<LPARAM>{16}));
+  EXPECT_EQ(InstallMessageRecorder::Values(unpacking, WM_INSTALL_STEP), (std::vector<LPARAM>{kStepUnpackStock}));
   EXPECT_TRUE(FolderExists(staging / "Server\\config\\BaseData"));
   EXPECT_FALSE(ListFilesRecursive(staging / "Server\\config\\BaseData").empty());
 }
@@ -172,7 +173,7 @@ TEST_F(ClientStoreTest, MissingKeyIsLoggedWithoutAGetOrACountedTransfer) {
   EXPECT_TRUE(store.Requests("GET", key).empty());
   EXPECT_EQ(store.Requests("HEAD", key).size(), 1u);
   EXPECT_FALSE(FileExists(staging / "none.zip"));
-  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在", "无法读取对象信息：" + key + "：404 HTTP status 404 (错误码 404)"}));
 }
 
 TEST_F(ClientStoreTest, DownloadTheStagingVolumeCannotHoldIsRefusedBeforeAnyByte) {
@@ -200,18 +201,33 @@ TEST_F(ClientStoreTest, FailedDownloadIsCountedAndLoggedWithTheStoresRequestId) 
   EXPECT_EQ(client.transfersDone, 1);
   auto gets = store.Requests("GET", key);
   ASSERT_EQ(gets.size(), 1u);  // a 4xx is not retried
-  EXPECT_EQ(Log(), (std::vector<std::string>{"Downfile Fail,code:AccessDenied,message:Denied here,requestId:" +
-                                             gets[0]["request_id"]}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{
+                       "Downfile Fail,code:AccessDenied,message:Denied here,requestId:" + gets[0]["request_id"],
+                       "下载失败：" + key + "：AccessDenied Denied here (错误码 403)"}));
 }
 
-TEST_F(ClientStoreTest, WrongSecretIsRejectedAsAMissingObject) {
+// The fixed line reads the same for a wrong key and for no store at all; the line after
+// it tells them apart (a missing object: see above).
+TEST_F(ClientStoreTest, WrongSecretOrNoStoreAtAllReadsAsAMissingObjectWithItsOwnCause) {
   const std::string key = kPrefix + "/summary.ini";
   store.PutObject(key, "[fixstamp]\r\n");
   client.accessKeySecret = "NotTheSecret";
   client.ConnectStore();
   EXPECT_FALSE(client.FetchManifest());
   EXPECT_EQ(store.Requests("HEAD", key).front()["code"], "SignatureDoesNotMatch");
-  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在", "无法读取对象信息：" + key + "：403 HTTP status 403 (错误码 403)"}));
+
+  // Nothing listens on port 1: WinHTTP cannot connect (12029), retried and given up.
+  for (const std::string& file : ListFilesRecursive(logs.Path())) DeleteFileW(GbkToWide(logs / file).c_str());
+  InstallLog::Open(logs.Path().c_str());
+  client.endpoint = "http://127.0.0.1:1";
+  client.ConnectStore();
+  EXPECT_FALSE(client.FetchManifest());
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], key + ",文件不存在");
+  EXPECT_EQ(log[1].rfind("无法读取对象信息：" + key + "：ERROR_WINHTTP_CANNOT_CONNECT WinHTTP error 12029", 0), 0u) << log[1];
+  EXPECT_EQ(log[1].substr(log[1].size() - 14), "(错误码 12029)") << log[1];
 }
 
 TEST_F(ClientStoreTest, UnsignedRequestsAreRefusedByABucketThatIsNotPublic) {
@@ -225,7 +241,7 @@ TEST_F(ClientStoreTest, UnsignedRequestsAreRefusedByABucketThatIsNotPublic) {
   ASSERT_EQ(heads.size(), 1u);
   EXPECT_EQ(heads[0]["auth"], "none");
   EXPECT_EQ(heads[0]["code"], "AccessDenied");
-  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在"}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{key + ",文件不存在", "无法读取对象信息：" + key + "：403 HTTP status 403 (错误码 403)"}));
 }
 
 TEST_F(ClientStoreTest, FailedMetadataReadStillDownloadsAndLongTagsAreKeptWhole) {
@@ -253,8 +269,9 @@ TEST_F(ClientStoreTest, FailureLineIsCutToItsBuffer) {
                   std::string(5000, 'm') + R"("}]})");
   EXPECT_FALSE(client.DownloadObject(key.c_str(), (staging.Path() + "/base.zip").c_str()));
   auto log = Log();
-  ASSERT_EQ(log.size(), 1u);
+  ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].size(), 2045u);
+  EXPECT_EQ(log[1].size(), 2047u);  // the cause line, cut to the log's line buffer
   EXPECT_EQ(log[0].compare(0, 37, "Downfile Fail,code:NoSuchKey,message:"), 0);
 }
 
@@ -300,7 +317,8 @@ TEST_F(ClientStoreTest, StoreErrorTextCannotStartLogLinesOfItsOwn) {
   auto gets = store.Requests("GET", key);
   ASSERT_EQ(gets.size(), 1u);
   EXPECT_EQ(Log(), (std::vector<std::string>{"Downfile Fail,code:Access Denied,message:first  Downfile Fail,code:Forged end ,requestId:" +
-                                             gets[0]["request_id"]}));
+                                             gets[0]["request_id"],
+                                             "下载失败：" + key + "：Access Denied first  Downfile Fail,code:Forged end  (错误码 403)"}));
 }
 
 TEST_F(ClientStoreTest, BodiesAreWrittenOnlyUpToTheAgreedLength) {
@@ -320,9 +338,9 @@ TEST_F(ClientStoreTest, BodiesAreWrittenOnlyUpToTheAgreedLength) {
   EXPECT_FALSE(client.FetchManifest());
   EXPECT_EQ(ReadFileBytes(staging / "summary.ini"), "");
   auto log = Log();
-  ASSERT_EQ(log.size(), 2u);
+  ASSERT_EQ(log.size(), 4u);  // each failure with its cause line
   EXPECT_EQ(log[0].compare(0, 30, "Downfile Fail,code:BodyTooLong"), 0) << log[0];
-  EXPECT_EQ(log[1].compare(0, 59, "Downfile Fail,code:BodyTooLong,message:the store announced "), 0) << log[1];
+  EXPECT_EQ(log[2].compare(0, 59, "Downfile Fail,code:BodyTooLong,message:the store announced "), 0) << log[2];
 }
 
 TEST_F(ClientStoreTest, UnreadableArchiveFailsItsStepWithoutProgress) {

@@ -126,7 +126,9 @@ TEST_F(WorkerRun, ReleaseWithoutOptionalPackagesInstallsIntoAFreshFolder) {
   ASSERT_TRUE(SignRelease(store.RootWindows()));
   const InstallerContext& context = InstallerContext::Instance();
   EXPECT_EQ(Install(), 1u);
-  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 7, 9, 8, 12, 13, 14}));
+  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{kStepDownloadBase, kStepDownloadConfig, kStepDownloadRuntime,
+                                                          kStepUnpackBase, kStepUnpackRuntime, kStepUnpackConfig,
+                                                          kStepCleanStaging, kStepSaveVersion, kStepRemoveOld}));
   std::vector<LPARAM> progress = Values(WM_INSTALL_PROGRESS);
   EXPECT_EQ(Tail(progress, 6), (std::vector<LPARAM>{83, 86, 90, 95, 99, 100}));
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
@@ -201,7 +203,11 @@ TEST_F(WorkerRun, UpdateWithBothOptionalPackagesLeavesNothingOfTheOldVersion) {
   WriteFileBytes(context.installDir + "\\retired\\plugin\\x.dat", "old");
   WriteFileBytes(context.installDir + "\\morvantislog\\000000000install.log", "an earlier run");
   EXPECT_EQ(Install(), 1u);
-  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 5, 15, 7, 9, 8, 10, 16, 12, 13, 14}));
+  EXPECT_EQ(
+      Values(WM_INSTALL_STEP),
+      (std::vector<LPARAM>{kStepDownloadBase, kStepDownloadConfig, kStepDownloadRuntime, kStepDownloadQuant,
+                           kStepDownloadStock, kStepUnpackBase, kStepUnpackRuntime, kStepUnpackConfig, kStepUnpackQuant,
+                           kStepUnpackStock, kStepCleanStaging, kStepSaveVersion, kStepRemoveOld}));
   EXPECT_EQ(Tail(Values(WM_INSTALL_PROGRESS), 8), (std::vector<LPARAM>{82, 84, 86, 88, 90, 95, 99, 100}));
   EXPECT_EQ(messages.back().first, WM_INSTALL_DONE);
 
@@ -229,11 +235,12 @@ TEST_F(WorkerRun, MissingConfigurationPackageFailsWithStep3AndLeavesTheOldInstal
   DeleteFileW(GbkToWide(store.RootWindows() + "\\" + kPrefix + "\\config.zip").c_str());
   EXPECT_EQ(Install(), 0u);
   ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(3)));
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepDownloadConfig)));
   EXPECT_EQ(Values(WM_INSTALL_DONE).size(), 0u);
   std::vector<std::string> lines = InstallLogLines(context.logDir);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], std::string(kPrefix) + "/config.zip,文件不存在");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], std::string(kPrefix) + "/config.zip,文件不存在");
+  EXPECT_EQ(lines[lines.size() - 2], "无法读取对象信息：" + std::string(kPrefix) + "/config.zip：404 HTTP status 404 (错误码 404)");
   EXPECT_EQ(lines.back(), "下载配置文件失败");
   EXPECT_EQ(ReadFileBytes(context.installDir + "\\morvantis v9.5.exe"), "the old terminal");
   EXPECT_TRUE(store.Requests("GET", std::string(kPrefix) + "/config.zip").empty());
@@ -304,7 +311,7 @@ TEST_F(WorkerRun, AbortForAFileInUseEndsTheRunAtItsPackagesStepAsWithoutUnpackin
               0u);
     ASSERT_TRUE(holder && holder->Holding());
     holder.reset();
-    EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(7)));
+    EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepUnpackBase)));
     // Nothing of a later package is written after Abort.
     EXPECT_FALSE(FileExists(context.tempDir + "\\bin\\runtime.ver"));
     runs[ahead] = Observed(InstallLogLines(context.logDir), messages);
@@ -328,8 +335,9 @@ TEST_F(WorkerRun, CorruptRuntimePackageFailsWithStep9AfterTheBaseWasUnpacked) {
   store.PutObject(std::string(kPrefix) + "/fix/" + manifest.fixVersion + ".zip", "this is not a zip archive");
   ASSERT_TRUE(SignRelease(store.RootWindows()));  // as published: it is the archive that is broken
   EXPECT_EQ(Install(), 0u);
-  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 7, 9}));
-  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(9)));
+  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{kStepDownloadBase, kStepDownloadConfig, kStepDownloadRuntime,
+                                                          kStepUnpackBase, kStepUnpackRuntime}));
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepUnpackRuntime)));
   const std::vector<std::string> lines = InstallLogLines(context.logDir);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "安装运行库");
@@ -351,8 +359,10 @@ TEST_F(WorkerRun, CorruptConfigurationPackageFailsWithStep8AfterTheRuntimeWasUnp
   ASSERT_TRUE(SignRelease(store.RootWindows()));
   EXPECT_EQ(Install(), 0u);
   // Every download goes on as before; the failure waits for the package's own step.
-  EXPECT_EQ(Values(WM_INSTALL_STEP), (std::vector<LPARAM>{2, 3, 4, 5, 7, 9, 8}));
-  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(8)));
+  EXPECT_EQ(Values(WM_INSTALL_STEP),
+            (std::vector<LPARAM>{kStepDownloadBase, kStepDownloadConfig, kStepDownloadRuntime, kStepDownloadQuant,
+                                 kStepUnpackBase, kStepUnpackRuntime, kStepUnpackConfig}));
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepUnpackConfig)));
   EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装配置文件失败");
   EXPECT_TRUE(FileExists(context.tempDir + "\\bin\\runtime.ver"));
   EXPECT_FALSE(FolderExists(context.tempDir + "\\quant"));  // after the failed package: nothing
@@ -399,7 +409,7 @@ TEST_F(WorkerRun, FileInTheWayOfTheInstallationFolderFailsWithStep11AndStays) {
   context.logDir = root / "logs";
   WriteFileBytes(context.installDir, "a file in the way");
   EXPECT_EQ(Install(), 0u);
-  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(11)));
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepFilesHeld)));
   EXPECT_EQ(Values(WM_INSTALL_DONE).size(), 0u);
   EXPECT_EQ(InstallLogLines(context.logDir).back(), "安装失败：文件被占用");
   EXPECT_EQ(ReadFileBytes(context.installDir), "a file in the way");
@@ -421,7 +431,7 @@ TEST_F(WorkerRun, FileHeldInTheOldInstallationFailsWithStep11LosesNothingAndRegi
   ASSERT_TRUE(holder.Holding());
   EXPECT_EQ(Install(), 0u);
   holder.Release();
-  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(11)));
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepFilesHeld)));
   std::vector<std::string> after = ListFilesRecursive(context.installDir);
   after.erase(std::remove_if(after.begin(), after.end(), [](const std::string& p) { return p.rfind("morvantislog\\", 0) == 0; }),
               after.end());
@@ -575,8 +585,11 @@ class SignedRun : public WorkerRun {
     }
     std::vector<std::string> lines = InstallLogLines(context.logDir);
     ASSERT_GE(lines.size(), stepLine.empty() ? 1u : 2u);
-    const std::string& check = stepLine.empty() ? lines.back() : lines[lines.size() - 2];
-    EXPECT_EQ(check.rfind("Release check failed: " + checkLine, 0), 0u) << check;
+    // A list or signature that could not be fetched adds the store's cause after the check.
+    auto check = std::find_if(lines.rbegin(), lines.rend(),
+                              [](const std::string& line) { return line.rfind("Release check failed: ", 0) == 0; });
+    ASSERT_NE(check, lines.rend());
+    EXPECT_EQ(check->rfind("Release check failed: " + checkLine, 0), 0u) << *check;
     if (!stepLine.empty()) {
       EXPECT_EQ(lines.back(), stepLine);
     }
@@ -620,7 +633,7 @@ TEST_F(SignedRun, PackageReplacedByAnotherValidZipFailsAtItsDownloadStep) {
   // The store serves it with a CRC-64 and length of its own: only the list can tell.
   store.PutObject(std::string(kPrefix) + "/config.zip", ReadFileBytes(Object("base.zip")));
   EXPECT_EQ(Install(), 0u);
-  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(3)));
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepDownloadConfig)));
   EXPECT_TRUE(Values(WM_INSTALL_DONE).empty());
   ExpectRefused(std::string(kPrefix) + "/config.zip has SHA-256 ", "下载配置文件失败", "config\\hotkeys.ini");
   EXPECT_FALSE(FileExists(InstallerContext::Instance().tempDir + "\\config.zip"));
@@ -638,7 +651,7 @@ TEST_F(SignedRun, ListWithoutTheStockPackageFailsAtItsStepWithoutRequestingIt) {
     return kept;
   }, DemoReleasePrivateKey());
   EXPECT_EQ(Install(), 0u);
-  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(15)));
+  EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepDownloadStock)));
   ExpectRefused(stockKey + " is not in the signed list", "下载证券信息配置文件失败",
                 "Server\\config\\BaseData\\HK\\StockList.dat");
   EXPECT_TRUE(store.Requests("HEAD", stockKey).empty());

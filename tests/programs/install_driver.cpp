@@ -55,7 +55,7 @@ int wmain(int argc, wchar_t** argv) {
       InstallLog::Write(kSwapFailureLine);
       InstallLog::Close();
     }
-    printf("failed: %s%s\n", WideToGbk(UiText::StepName(kSwapFailureStep)).c_str(), WideToGbk(UiText::MainText(6)).c_str());
+    printf("failed: %s%s\n", WideToGbk(UiText::StepName(kStepFilesHeld)).c_str(), WideToGbk(UiText::MainText(6)).c_str());
     return 1;
   }
   ShellDeletePath(context.tempDir.c_str());
@@ -65,7 +65,7 @@ int wmain(int argc, wchar_t** argv) {
   InstallLog::Write("用户点击安装，安装开始...");
   if (!client.FetchManifest()) {
     InstallLog::Close();
-    printf("failed: %s%s\n", WideToGbk(UiText::StepName(0)).c_str(), WideToGbk(UiText::MainText(6)).c_str());
+    printf("failed: %s%s\n", WideToGbk(UiText::StepName(kStepFetchManifest)).c_str(), WideToGbk(UiText::MainText(6)).c_str());
     ShellDeletePath(context.tempDir.c_str());
     return 2;
   }

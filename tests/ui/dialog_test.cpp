@@ -181,7 +181,7 @@ TEST_F(DialogTest, MissingManifestShowsTheFailurePageAndClosesTheLog) {
   ClickAt(250, 220);
   EXPECT_EQ(boxes.size(), 1u);
   EXPECT_EQ(dialog.page, PageFailed);
-  EXPECT_EQ(dialog.statusText, std::wstring(UiText::StepName(0)) + UiText::MainText(6));
+  EXPECT_EQ(dialog.statusText, std::wstring(UiText::StepName(kStepFetchManifest)) + UiText::MainText(6));
   EXPECT_FALSE(InstallLog::IsOpen());
   EXPECT_TRUE(FolderExists(context.tempDir));  // made anew; the entry point removes it at exit
   EXPECT_FALSE(FileExists(context.tempDir + "\\stale.zip"));
@@ -202,7 +202,7 @@ TEST_F(DialogTest, LinkedInstallationOrStagingFolderStopsWithNothingTouched) {
   ScratchFolder elsewhere("dialog-link-target");
   ASSERT_TRUE(WriteFileBytes(elsewhere / "precious.txt", "not the installer's"));
   boxAnswer = IDOK;
-  const std::wstring failure = std::wstring(UiText::StepName(11)) + UiText::MainText(6);
+  const std::wstring failure = std::wstring(UiText::StepName(kStepFilesHeld)) + UiText::MainText(6);
 
   // The installation folder is a link: its log folder would be behind it, so no log.
   ASSERT_TRUE(MakeSymbolicLink(elsewhere.Path(), context.installDir));
@@ -253,7 +253,7 @@ TEST_F(DialogTest, DrippingPackageFailsItsStepAfterTheRetriesWhileTheWindowAnswe
   }
   EXPECT_GT(handled, 1);
   EXPECT_EQ(dialog.page, PageFailed);
-  EXPECT_EQ(dialog.statusText, std::wstring(UiText::StepName(2)) + UiText::MainText(6));
+  EXPECT_EQ(dialog.statusText, std::wstring(UiText::StepName(kStepDownloadBase)) + UiText::MainText(6));
   auto gets = store.Requests("GET", base);
   ASSERT_EQ(gets.size(), 4u);  // the first attempt and three retries
   for (auto& get : gets) EXPECT_LE(std::stoi(get["bytes"]), 1);
@@ -261,8 +261,8 @@ TEST_F(DialogTest, DrippingPackageFailsItsStepAfterTheRetriesWhileTheWindowAnswe
 
 TEST_F(DialogTest, WorkerMessagesDriveTheProgressPage) {
   PretendInstalling();
-  Send(WM_INSTALL_STEP, 3);
-  EXPECT_EQ(dialog.statusText, UiText::StepName(3));
+  Send(WM_INSTALL_STEP, kStepDownloadConfig);
+  EXPECT_EQ(dialog.statusText, UiText::StepName(kStepDownloadConfig));
   Send(WM_INSTALL_PROGRESS, 40);
   EXPECT_EQ(dialog.progressBar->percent, 40);
   EXPECT_EQ(PaintedPixel(dialog.progressBar->hwnd, 60, 7), RGB(252, 115, 115));
@@ -286,12 +286,12 @@ TEST_F(DialogTest, FailureIsFinalAndLateProgressCannotReopenIt) {
   InstallLog::Open(InstallerContext::Instance().logDir.c_str());
   PretendInstalling();
   Send(WM_INSTALL_PROGRESS, 30);
-  Send(WM_INSTALL_FAILED, 3);
+  Send(WM_INSTALL_FAILED, kStepDownloadConfig);
   EXPECT_EQ(dialog.page, PageFailed);
   EXPECT_EQ(dialog.statusText, L"下载配置文件失败");
   EXPECT_FALSE(InstallLog::IsOpen());
   Send(WM_INSTALL_PROGRESS, 60);
-  Send(WM_INSTALL_STEP, 5);
+  Send(WM_INSTALL_STEP, kStepDownloadQuant);
   Send(WM_INSTALL_DONE, 0);
   EXPECT_EQ(dialog.page, PageFailed);
   EXPECT_EQ(dialog.progressBar->percent, 30);  // the bar keeps its last value
@@ -313,7 +313,7 @@ TEST_F(DialogTest, WhileInstallingNeitherCloseBoxNorKeyboardCloses) {
   EXPECT_FALSE(DragPosted());
   ClickAt(250, 100);
   EXPECT_TRUE(DragPosted());
-  Send(WM_INSTALL_FAILED, 8);
+  Send(WM_INSTALL_FAILED, kStepUnpackConfig);
   dialog.OnKeyboardClose();
   EXPECT_FALSE(dialog.running);
   EXPECT_EQ(dialog.hwnd, nullptr);
