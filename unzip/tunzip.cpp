@@ -69,16 +69,6 @@ bool EnsureDirectoryPathWide(std::wstring path) {
   return true;
 }
 
-std::wstring Utf8ToWide(const char* text) {
-  int length = static_cast<int>(strlen(text));
-  if (length == 0) return std::wstring();
-  int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
-  if (needed <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(needed), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, &wide[0], needed);
-  return wide;
-}
-
 // Asks whether to give up on a file that cannot be written, naming the entry as it
 // lands on disk. Names that code page 936 cannot show go through the wide box.
 int AskOverwrite(const std::wstring& displayName) {
@@ -222,7 +212,7 @@ bool TUnzip::ExtractCurrentEntry(const char* targetFolder) {
 
   // UTF-8 names are flagged; the others are code-page bytes.
   bool utf8 = (info.flags & UNZ_FLAG_UTF8) != 0;
-  ZipEntryName entry{utf8 ? Utf8ToWide(info.name) : GbkToWide(info.name, kNameBufferSize),
+  ZipEntryName entry{utf8 ? Utf8ToWide(info.name, InvalidUtf8::kRefuse) : GbkToWide(info.name, kNameBufferSize),
                      utf8 ? 0 : strlen(info.name), info.externalAttributes, info.uncompressedSize};
   std::wstring path;
   EntryVerdict verdict = PlanEntryPath(GbkToWide(folder, kPathBufferSize * 4), folder.size(), entry, &path);
