@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/folders.h"
 #include "base/scoped.h"
 #include "base/text.h"
 #include "unzip/entry_path.h"
@@ -43,30 +44,35 @@ struct UnzipEntryInfo {
   bool isFolder;
 };
 
-bool EnsureDirectoryPathWide(std::wstring path) {
+// Creates the folders of path from its second component on. What stands at path already,
+// folder or file, counts as there: writing below a file fails later, at the prompt.
+bool EnsureDirectoryPathWide(std::wstring path, FolderFailure* failure = nullptr) {
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
-  std::vector<std::wstring> components;
+  // The components rejoined with one backslash after each; empty ones drop out.
+  std::wstring joined;
+  size_t afterFirst = 0;
+  size_t count = 0;
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(L'\\', start);
     if (end == std::wstring::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
+    if (end > start) {
+      joined += path.substr(start, end - start) + L'\\';
+      if (++count == 1) afterFirst = joined.size();
+    }
     start = end + 1;
   }
-  if (components.size() < 2) return true;
+  if (count < 2) return true;
   // Most calls name a folder that is there already: one look instead of a walk.
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  // A file is not found with a separator after it.
+  joined.pop_back();
+  if (GetFileAttributesW(joined.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   // The first component is the drive (or a relative root) and is never created.
-  std::wstring prefix = components[0];
-  for (size_t i = 1; i < components.size(); ++i) {
-    prefix += L'\\';
-    prefix += components[i];
-    if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  }
-  return true;
+  joined += L'\\';
+  return CreateFolders(joined, afterFirst, failure);
 }
 
 // Asks whether to give up on a file that cannot be written, naming the entry as it
