@@ -7,18 +7,30 @@
 #include <cstring>
 #include <vector>
 
-std::wstring GbkToWide(const std::string& text, size_t maxUnits, unsigned codePage) {
-  if (text.empty() || maxUnits < 2) return std::wstring();
-  int needed = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+namespace {
+std::wstring Decode(unsigned codePage, DWORD flags, const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int needed = MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (needed <= 0) return std::wstring();
   std::wstring wide(static_cast<size_t>(needed), L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], needed);
+  MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), &wide[0], needed);
+  return wide;
+}
+}  // namespace
+
+std::wstring GbkToWide(const std::string& text, size_t maxUnits, unsigned codePage) {
+  if (text.empty() || maxUnits < 2) return std::wstring();
+  std::wstring wide = Decode(codePage, 0, text);
   if (wide.size() > maxUnits - 1) {
     wide.resize(maxUnits - 1);
     // Do not leave half a surrogate pair behind.
     if (!wide.empty() && wide.back() >= 0xD800 && wide.back() <= 0xDBFF) wide.pop_back();
   }
   return wide;
+}
+
+std::wstring Utf8ToWide(const std::string& text, InvalidUtf8 invalid) {
+  return Decode(CP_UTF8, invalid == InvalidUtf8::kRefuse ? MB_ERR_INVALID_CHARS : 0, text);
 }
 
 std::string CutGbk(const std::string& text, size_t maxBytes) {

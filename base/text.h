@@ -8,6 +8,11 @@ constexpr unsigned kGbkCodePage = 936;
 
 // GBK (or another code page) to UTF-16, at most maxUnits - 1 code units.
 std::wstring GbkToWide(const std::string& text, size_t maxUnits = 1024, unsigned codePage = kGbkCodePage);
+// What UTF-8 decoding does with bytes that are not UTF-8: replace them with U+FFFD, or
+// refuse the whole text ("" is returned), as for a name that must not be guessed at.
+enum class InvalidUtf8 { kReplace, kRefuse };
+// UTF-8 to UTF-16, whole.
+std::wstring Utf8ToWide(const std::string& text, InvalidUtf8 invalid = InvalidUtf8::kReplace);
 // UTF-16 to GBK, at most maxBytes - 1 bytes, never splitting a double-byte character.
 std::string WideToGbk(const std::wstring& text, size_t maxBytes = 2048, unsigned codePage = kGbkCodePage);
 // The GBK form of a wide text, or "" when GBK cannot spell it within maxBytes - 1 bytes

@@ -1,13 +1,23 @@
 #include "install/unpack_queue.h"
 
+#include "system/failure_log.h"
 #include "system/free_space.h"
 #include "system/install_log.h"
 #include "unzip/tunzip.h"
 
 bool ExtractPackage(const std::string& archive, const std::string& target) {
   // What the entries declare must fit the target's volume before anything is written.
-  return TUnzip::ExtractArchive(archive.c_str(), target.c_str(),
-                                [&target](uint64_t total) { return EnsureFreeSpace(target, total); });
+  UnzipFailure failure;
+  const bool extracted = TUnzip::ExtractArchive(
+      archive.c_str(), target.c_str(), [&target](uint64_t total) { return EnsureFreeSpace(target, total); }, &failure);
+  // A refusal for want of room has logged its own line and recorded nothing.
+  if (!extracted && failure.reason != nullptr) {
+    std::string subject = archive;
+    if (!failure.entry.empty()) subject += " 中的 " + failure.entry;
+    if (!failure.path.empty()) subject += "，" + failure.path;
+    LogFailureCause(failure.reason, subject, static_cast<unsigned long>(failure.code));
+  }
+  return extracted;
 }
 
 namespace {

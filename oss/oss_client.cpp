@@ -12,6 +12,7 @@
 #include "oss/crc64.h"
 #include "oss/signing.h"
 #include "base/scoped.h"
+#include "base/text.h"
 
 namespace oss {
 namespace {
@@ -58,14 +59,6 @@ struct InternetTraits {
   static void Close(Value v) { WinHttpCloseHandle(v); }
 };
 using ScopedInternet = Scoped<InternetTraits>;
-
-std::wstring Utf8ToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(std::max(size, 0)), L'\0');
-  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-  return wide;
-}
 
 std::string WideToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();

@@ -11,8 +11,8 @@ constexpr size_t kLineBytes = 2048;
 
 std::string FailureCause(const char* what, const std::string& subject, unsigned long code) {
   // Formatted whole, then cut on a character boundary.
-  const std::string line = FormatBounded(kLineBytes + subject.size(), "%s：%s (错误码 %lu)", what ? what : "",
-                                         OneLine(subject).c_str(), code);
+  const std::string line = FormatBounded(kLineBytes + subject.size(), "%s：%s (错误码 %ld)", what ? what : "",
+                                         OneLine(subject).c_str(), static_cast<long>(code));
   return CutGbk(line, kLineBytes - 1);
 }
 

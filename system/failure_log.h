@@ -1,7 +1,8 @@
 // The cause of a failure that ends or changes the run, logged once, where it happens, as
 // a line of its own beside the run's fixed lines (which stay exactly as they are):
 //   "<what>：<subject> (错误码 <code>)"
-// code is a Win32 error or another numeric code the failing call gave. Failures that are
+// code is a Win32 error or another numeric code the failing call gave, shown as a signed
+// 32-bit number so that a library's negative code reads as itself. Failures that are
 // expected and change nothing (a clean-up of what is not there) are not logged.
 #pragma once
 #include <string>

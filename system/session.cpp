@@ -5,12 +5,13 @@
 #include <shlobj.h>
 #include <wtsapi32.h>
 #include <userenv.h>
-#include <io.h>
-#include <direct.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/context.h"
+#include "base/folders.h"
+#include "system/failure_log.h"
 #include "system/message_box.h"
 #include "base/scoped.h"
 #include "base/text.h"
@@ -87,23 +88,43 @@ void AppendInteractiveUserAppDataPath(std::string& path) {
   path = SpliceUserName(path, name);
 }
 
+namespace {
+// The GBK prefix of path through its count-th backslash: the same folder as a wide prefix
+// with that many backslashes, since a 0x5C byte inside a character is no backslash in either.
+std::string PrefixThroughSeparator(const std::string& path, size_t count) {
+  size_t at = FindGbkSeparator(path);
+  for (size_t seen = 1; seen < count && at != std::string::npos; ++seen) at = FindGbkSeparator(path, at + 1);
+  return at == std::string::npos ? path : path.substr(0, at + 1);
+}
+}  // namespace
+
 bool CreatePathFolders(const char* path) {
   if (path == nullptr) return true;
   const std::string full(path);
+  // Each prefix lives in a 260-byte buffer: the folders are made as far as the prefixes
+  // fit, and the first one that does not counts as a folder that cannot be created.
+  size_t fitting = 0;
+  size_t tooLong = 0;
   for (size_t i = FindGbkSeparator(full); i != std::string::npos; i = FindGbkSeparator(full, i + 1)) {
-    std::string prefix = full.substr(0, i + 1);
-    // The prefix lives in a 260-byte buffer: one that does not fit counts as a folder
-    // that cannot be created.
-    bool fits = prefix.size() < 260;
-    if (fits) {
-      std::wstring wide = GbkToWide(prefix, 2048);
-      if (_waccess(wide.c_str(), 0) == 0) continue;
-      if (_wmkdir(wide.c_str()) == 0) continue;
+    if (i + 1 >= 260) {
+      tooLong = i + 1;
+      break;
     }
-    ShowMessageBoxA(nullptr, prefix.c_str(), "提示", MB_OK);
-    return false;
+    fitting = i + 1;
   }
-  return true;
+  FolderFailure failure;
+  std::string prefix;
+  if (!CreateFolders(GbkToWide(full.substr(0, fitting), 2048), 0, &failure)) {
+    prefix = PrefixThroughSeparator(full, std::count(failure.folder.begin(), failure.folder.end(), L'\\'));
+  } else if (tooLong > 0) {
+    prefix = full.substr(0, tooLong);
+    failure.code = ERROR_FILENAME_EXCED_RANGE;
+  } else {
+    return true;
+  }
+  LogFailureCause("创建文件夹失败", prefix, failure.code);
+  ShowMessageBoxA(nullptr, prefix.c_str(), "提示", MB_OK);
+  return false;
 }
 
 bool ShellDeletePath(const char* path) {

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "base/folders.h"
 #include "base/scoped.h"
 #include "base/text.h"
 #include "unzip/entry_path.h"
@@ -43,40 +46,35 @@ struct UnzipEntryInfo {
   bool isFolder;
 };
 
-bool EnsureDirectoryPathWide(std::wstring path) {
+// Creates the folders of path from its second component on. What stands at path already,
+// folder or file, counts as there: writing below a file fails later, at the prompt.
+bool EnsureDirectoryPathWide(std::wstring path, FolderFailure* failure) {
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
-  std::vector<std::wstring> components;
+  // The components rejoined with one backslash after each; empty ones drop out.
+  std::wstring joined;
+  size_t afterFirst = 0;
+  size_t count = 0;
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(L'\\', start);
     if (end == std::wstring::npos) end = path.size();
-    if (end > start) components.push_back(path.substr(start, end - start));
+    if (end > start) {
+      joined += path.substr(start, end - start) + L'\\';
+      if (++count == 1) afterFirst = joined.size();
+    }
     start = end + 1;
   }
-  if (components.size() < 2) return true;
+  if (count < 2) return true;
   // Most calls name a folder that is there already: one look instead of a walk.
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  // A file is not found with a separator after it.
+  joined.pop_back();
+  if (GetFileAttributesW(joined.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   // The first component is the drive (or a relative root) and is never created.
-  std::wstring prefix = components[0];
-  for (size_t i = 1; i < components.size(); ++i) {
-    prefix += L'\\';
-    prefix += components[i];
-    if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  }
-  return true;
-}
-
-std::wstring Utf8ToWide(const char* text) {
-  int length = static_cast<int>(strlen(text));
-  if (length == 0) return std::wstring();
-  int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
-  if (needed <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(needed), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, &wide[0], needed);
-  return wide;
+  joined += L'\\';
+  return CreateFolders(joined, afterFirst, failure);
 }
 
 // Asks whether to give up on a file that cannot be written, naming the entry as it
@@ -103,28 +101,66 @@ void RestoreFileTime(HANDLE file, uint32_t dosDateTime) {
   SetFileTime(file, &utc, nullptr, &utc);
 }
 
-// Writes the open entry into the file; false on a read or write error. The buffer fits
-// the size the entry declares, within bounds: the declaration is not trusted.
-bool CopyEntryData(unzFile archive, HANDLE output, uint64_t declaredSize) {
+// Writes the open entry into the file; false on a read or write error, with its reason
+// and code. The buffer fits the size the entry declares, within bounds: the declaration
+// is not trusted.
+bool CopyEntryData(unzFile archive, HANDLE output, uint64_t declaredSize, const char** reason, long* code) {
   std::vector<char> buffer(static_cast<size_t>(std::min(std::max(declaredSize, kMinWriteSize), kMaxWriteSize)));
   const unsigned capacity = static_cast<unsigned>(buffer.size());
   int got;
   while ((got = unzReadCurrentFile(archive, buffer.data(), capacity)) > 0) {
     DWORD written = 0;
-    if (!WriteFile(output, buffer.data(), static_cast<DWORD>(got), &written, nullptr) || written != static_cast<DWORD>(got))
-      return false;
+    const bool wrote = WriteFile(output, buffer.data(), static_cast<DWORD>(got), &written, nullptr) != FALSE;
+    if (wrote && written == static_cast<DWORD>(got)) continue;
+    *code = wrote ? ERROR_WRITE_FAULT : static_cast<long>(GetLastError());
+    *reason = "写入文件失败";
+    return false;
   }
-  return got == 0;
+  if (got == 0) return true;
+  *code = got;
+  *reason = "读取或解压数据出错";
+  return false;
 }
 
+const char* VerdictReason(EntryVerdict verdict) {
+  switch (verdict) {
+    case EntryVerdict::kTooLong:
+      return "路径过长";
+    case EntryVerdict::kFolderWithData:
+      return "文件夹项带有数据";
+    default:
+      return "文件名不安全";  // outside the target, a device, or not decodable
+  }
+}
+
+bool EnsureDirectoryPath(const char* path, FolderFailure* failure) {
+  if (!path) return false;
+  size_t length = strlen(path);
+  if (length >= kPathBufferSize) {
+    failure->folder = GbkToWide(path, 32768);
+    failure->code = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
+  if (length == 0) return true;
+  return EnsureDirectoryPathWide(GbkToWide(path, kPathBufferSize), failure);
+}
 }  // namespace
 
 bool EnsureDirectoryPath(const char* path) {
-  if (!path) return false;
-  size_t length = strlen(path);
-  if (length >= kPathBufferSize) return false;
-  if (length == 0) return true;
-  return EnsureDirectoryPathWide(GbkToWide(path, kPathBufferSize));
+  FolderFailure ignored;
+  return EnsureDirectoryPath(path, &ignored);
+}
+
+bool TUnzip::Fail(const char* reason, long code, const std::string& path) {
+  failure_.reason = reason;
+  failure_.code = code;
+  failure_.entry = currentEntry_;
+  failure_.path = path;
+  return false;
+}
+
+bool TUnzip::FailFolder(const FolderFailure& folder) {
+  return Fail("创建文件夹失败", static_cast<long>(folder.code), WideToGbk(folder.folder, 32768));
 }
 
 TUnzip::TUnzip() { CloseArchive(); }
@@ -132,30 +168,48 @@ TUnzip::TUnzip() { CloseArchive(); }
 TUnzip::~TUnzip() { CloseArchive(); }
 
 bool TUnzip::ExtractArchive(const char* archivePath, const char* targetFolder,
-                            const std::function<bool(uint64_t declaredTotal)>& roomFor) {
+                            const std::function<bool(uint64_t declaredTotal)>& roomFor, UnzipFailure* failure) {
+  TUnzip unzip;
+  bool extracted = false;
+  // Nothing may escape to the install worker; the package simply failed. The handlers
+  // allocate nothing.
   try {
-    TUnzip unzip;
-    if (!unzip.OpenArchive(archivePath)) return false;
-    if (roomFor && !roomFor(unzip.DeclaredTotal())) return false;
-    return unzip.ExtractAll(targetFolder);
+    extracted = unzip.OpenArchive(archivePath) && (!roomFor || roomFor(unzip.DeclaredTotal())) &&
+                unzip.ExtractAll(targetFolder);
+  } catch (const std::bad_alloc&) {
+    unzip.failure_.reason = "解压时内存不足";
+    unzip.failure_.code = ERROR_NOT_ENOUGH_MEMORY;
+    unzip.failure_.entry.swap(unzip.currentEntry_);
   } catch (...) {
-    // Nothing may escape to the install worker; the package simply failed.
-    return false;
+    unzip.failure_.reason = "解压时发生异常";
+    unzip.failure_.code = ERROR_INTERNAL_ERROR;
+    unzip.failure_.entry.swap(unzip.currentEntry_);
   }
+  if (failure && !extracted) *failure = std::move(unzip.failure_);
+  return extracted;
 }
 
 bool TUnzip::OpenArchive(const char* archivePath) {
   CloseArchive();
-  if (!archivePath || !*archivePath) return false;
+  failure_ = UnzipFailure();
+  currentEntry_.clear();
+  if (!archivePath || !*archivePath) return Fail("压缩包路径为空", ERROR_INVALID_PARAMETER);
   // The path is code page 936 bytes like every path of the installer; it is opened
   // through its wide form so that the system's ANSI code page does not matter.
   wchar_t fullPath[kPathBufferSize];
   DWORD length = GetFullPathNameW(GbkToWide(archivePath, 32768).c_str(), kPathBufferSize, fullPath, nullptr);
-  if (length == 0 || length >= kPathBufferSize) return false;
+  if (length == 0) return Fail("无法解析压缩包路径", static_cast<long>(GetLastError()));
+  if (length >= kPathBufferSize) return Fail("路径过长", ERROR_FILENAME_EXCED_RANGE);
   std::string fullGbk = WideToGbk(fullPath, 4 * kPathBufferSize);
-  if (fullGbk.size() >= kPathBufferSize) return false;
+  if (fullGbk.size() >= kPathBufferSize) return Fail("路径过长", ERROR_FILENAME_EXCED_RANGE);
   archiveHandle = unzOpenWide(fullPath);
-  if (!archiveHandle) return false;
+  if (!archiveHandle) {
+    // The reader does not say why: a file that opens is one that is not a readable zip.
+    ScopedFileHandle file(CreateFileW(fullPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return Fail("无法打开压缩包", static_cast<long>(GetLastError()));
+    return Fail("压缩包已损坏", UNZ_BADZIPFILE);
+  }
   // Keep drive and directory with their final backslash; the file name is not kept.
   size_t folderLength = 0;
   for (size_t at = FindGbkSeparator(fullGbk); at != std::string::npos; at = FindGbkSeparator(fullGbk, at + 1)) {
@@ -182,33 +236,46 @@ uint64_t TUnzip::DeclaredTotal() const {
 }
 
 bool TUnzip::ExtractAll(const char* targetFolder) {
-  if (!archiveHandle || !targetFolder || !*targetFolder) return false;
-  if (!EnsureDirectoryPath(targetFolder)) return false;
+  failure_ = UnzipFailure();
+  currentEntry_.clear();
+  if (!archiveHandle) return Fail("没有打开的压缩包", ERROR_INVALID_HANDLE);
+  if (!targetFolder || !*targetFolder) return Fail("目标文件夹为空", ERROR_INVALID_PARAMETER);
+  FolderFailure folder;
+  if (!EnsureDirectoryPath(targetFolder, &folder)) return FailFolder(folder);
   unz_global_info global{};
-  if (unzGetGlobalInfo(archiveHandle, &global) != UNZ_OK || global.number_entry == 0) return false;
-  if (unzGoToFirstFile(archiveHandle) != UNZ_OK) return false;
+  int result = unzGetGlobalInfo(archiveHandle, &global);
+  if (result != UNZ_OK) return Fail("无法读取压缩包目录", result);
+  if (global.number_entry == 0) return Fail("压缩包中没有文件", UNZ_END_OF_LIST_OF_FILE);
+  result = unzGoToFirstFile(archiveHandle);
+  if (result != UNZ_OK) return Fail("无法读取压缩包目录", result);
   extractedNames_.Clear();
   for (;;) {
     if (!ExtractCurrentEntry(targetFolder)) return false;
     // Only the end of the list is success; a damaged header is not an early end.
     int next = unzGoToNextFile(archiveHandle);
     if (next == UNZ_END_OF_LIST_OF_FILE) return true;
-    if (next != UNZ_OK) return false;
+    if (next != UNZ_OK) {
+      currentEntry_.clear();  // the damaged header names no entry that can be trusted
+      return Fail("压缩包目录已损坏", next);
+    }
   }
 }
 
 bool TUnzip::ExtractCurrentEntry(const char* targetFolder) {
-  if (!archiveHandle) return false;
+  currentEntry_.clear();
+  if (!archiveHandle) return Fail("没有打开的压缩包", ERROR_INVALID_HANDLE);
   std::string folder = targetFolder ? targetFolder : archiveFolder;
   // An empty folder would root every name at the drive.
-  if (folder.empty() || !EnsureDirectoryPath(folder.c_str())) return false;
+  if (folder.empty()) return Fail("目标文件夹为空", ERROR_INVALID_PARAMETER);
+  FolderFailure folderFailure;
+  if (!EnsureDirectoryPath(folder.c_str(), &folderFailure)) return FailFolder(folderFailure);
 
   UnzipEntryInfo info;
   memset(&info, 0, sizeof(info));
   unz_file_info raw{};
-  if (unzGetCurrentFileInfo(archiveHandle, &raw, info.name, kNameBufferSize - 1, nullptr, 0, info.comment,
-                            kCommentBufferSize - 1) != UNZ_OK)
-    return false;
+  int result = unzGetCurrentFileInfo(archiveHandle, &raw, info.name, kNameBufferSize - 1, nullptr, 0, info.comment,
+                                     kCommentBufferSize - 1);
+  if (result != UNZ_OK) return Fail("无法读取压缩项信息", result);
   info.versionMadeBy = raw.version;
   info.versionNeeded = raw.version_needed;
   info.flags = raw.flag;
@@ -222,35 +289,46 @@ bool TUnzip::ExtractCurrentEntry(const char* targetFolder) {
 
   // UTF-8 names are flagged; the others are code-page bytes.
   bool utf8 = (info.flags & UNZ_FLAG_UTF8) != 0;
-  ZipEntryName entry{utf8 ? Utf8ToWide(info.name) : GbkToWide(info.name, kNameBufferSize),
+  ZipEntryName entry{utf8 ? Utf8ToWide(info.name, InvalidUtf8::kRefuse) : GbkToWide(info.name, kNameBufferSize),
                      utf8 ? 0 : strlen(info.name), info.externalAttributes, info.uncompressedSize};
+  // Named in a failure as GBK; a UTF-8 name that cannot be decoded, by its bytes.
+  currentEntry_ = utf8 && !entry.name.empty() ? WideToGbk(entry.name, 4 * kNameBufferSize) : info.name;
   std::wstring path;
   EntryVerdict verdict = PlanEntryPath(GbkToWide(folder, kPathBufferSize * 4), folder.size(), entry, &path);
-  if (verdict != EntryVerdict::kFile && verdict != EntryVerdict::kFolder) return false;
+  if (verdict != EntryVerdict::kFile && verdict != EntryVerdict::kFolder)
+    return Fail(VerdictReason(verdict), static_cast<long>(verdict));
   // A second entry of the same name would silently replace the first.
-  if (!extractedNames_.Add(entry.name)) return false;
+  if (!extractedNames_.Add(entry.name)) return Fail("压缩包中有重复的文件名", ERROR_ALREADY_EXISTS);
   info.isFolder = verdict == EntryVerdict::kFolder;
-  if (info.isFolder) return EnsureDirectoryPathWide(path);
+  if (info.isFolder) return EnsureDirectoryPathWide(path, &folderFailure) || FailFolder(folderFailure);
 
   size_t lastSeparator = path.find_last_of(L"\\/");
-  if (lastSeparator == std::wstring::npos || !EnsureDirectoryPathWide(path.substr(0, lastSeparator))) return false;
+  if (lastSeparator == std::wstring::npos) return Fail("创建文件夹失败", ERROR_BAD_PATHNAME, WideToGbk(path, 32768));
+  if (!EnsureDirectoryPathWide(path.substr(0, lastSeparator), &folderFailure)) return FailFolder(folderFailure);
 
   ScopedFileHandle output;
   for (;;) {
-    output.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    HANDLE created = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = GetLastError();
+    output.Reset(created);
     if (output) break;
     int answer = AskOverwrite(path.substr(path.size() - entry.name.size()));  // the name with backslashes
-    if (answer == IDABORT) return false;
+    if (answer == IDABORT) return Fail("无法写入文件，已终止", static_cast<long>(error), WideToGbk(path, 32768));
     if (answer == IDIGNORE) return true;
   }
 
-  if (unzOpenCurrentFile(archiveHandle) != UNZ_OK) return false;
-  bool copied = CopyEntryData(archiveHandle, output.Get(), info.uncompressedSize);
+  result = unzOpenCurrentFile(archiveHandle);
+  if (result != UNZ_OK) return Fail("无法读取压缩项", result);
+  const char* reason = nullptr;
+  long code = 0;
+  bool copied = CopyEntryData(archiveHandle, output.Get(), info.uncompressedSize, &reason, &code);
   // Stamped before closing: no second open, and no moment where another process could
   // take the file between writing and stamping.
   if (copied) RestoreFileTime(output.Get(), info.dosDateTime);
   output.Reset();
   // A CRC or size mismatch means the file on disk is not the packaged one.
-  bool intact = unzCloseCurrentFile(archiveHandle) == UNZ_OK;
-  return copied && intact;
+  result = unzCloseCurrentFile(archiveHandle);
+  if (!copied) return Fail(reason, code, WideToGbk(path, 32768));
+  if (result != UNZ_OK) return Fail("CRC 或大小校验不符", result);
+  return true;
 }

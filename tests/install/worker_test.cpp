@@ -321,7 +321,13 @@ TEST_F(WorkerRun, AbortForAFileInUseEndsTheRunAtItsPackagesStepAsWithoutUnpackin
   EXPECT_EQ(runs[1], runs[0]);
   ASSERT_GE(runs[1].size(), 4u);
   EXPECT_EQ(std::count_if(runs[1].begin(), runs[1].end(),
-                          [](const std::string& line) { return line.find("mvlauncher.dll") != std::string::npos; }),
+                          [](const std::string& line) {
+                            return line.rfind("box: ", 0) == 0 && line.find("mvlauncher.dll") != std::string::npos;
+                          }),
+            1);
+  // The cause names the entry, the file and the sharing violation.
+  EXPECT_EQ(std::count(runs[1].begin(), runs[1].end(),
+                       "无法写入文件，已终止：" + context.tempDir + "/base.zip 中的 bin/mvlauncher.dll，" + held + " (错误码 32)"),
             1);
 }
 
@@ -339,8 +345,10 @@ TEST_F(WorkerRun, CorruptRuntimePackageFailsWithStep9AfterTheBaseWasUnpacked) {
                                                           kStepUnpackBase, kStepUnpackRuntime}));
   EXPECT_EQ(messages.back(), std::make_pair(WM_INSTALL_FAILED, static_cast<LPARAM>(kStepUnpackRuntime)));
   const std::vector<std::string> lines = InstallLogLines(context.logDir);
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], "安装运行库");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "安装运行库");
+  // The cause, at the package's own step before its failure line.
+  EXPECT_EQ(lines[lines.size() - 2], "压缩包已损坏：" + context.tempDir + "/" + manifest.fixVersion + ".zip (错误码 -103)");
   EXPECT_EQ(lines.back(), "安装运行库失败");
   std::vector<std::string> after = ListFilesRecursive(context.installDir);
   after.erase(std::remove_if(after.begin(), after.end(), [](const std::string& p) { return p.rfind("morvantislog\\", 0) == 0; }),

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "base/context.h"
+#include "support/shell_support.h"
 #include "support/test_support.h"
+#include "system/install_log.h"
 #include "system/message_box.h"
 #include "base/scoped.h"
 #include "system/session.h"
@@ -133,7 +135,12 @@ TEST(CreatePathFolders, FolderThatCannotBeCreatedIsNamedInANoticeBox) {
   ScratchFolder root("folders");
   BoxRecorder boxes;
   WriteFileBytes(root / "blocker", "a file where a folder should go");
+  InstallLog::Open((root / "log").c_str());
   EXPECT_FALSE(CreatePathFolders((root / "blocker\\inner\\deeper\\").c_str()));
+  InstallLog::Close();
+  // The cause goes to the log as well: the file is there under the folder's name.
+  EXPECT_EQ(ReadLogMessages(root / "log"),
+            std::vector<std::string>{"创建文件夹失败：" + (root / "blocker\\") + " (错误码 183)"});
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].textBytes, root / "blocker\\");
   EXPECT_EQ(boxes.boxes[0].caption, L"提示");

@@ -149,6 +149,12 @@ def make_hostile_archives(out):
     data = data.replace(b"AAAA", "行乗".encode("gbk")).replace(b"BB/CCCC", "運/数乗".encode("gbk"))
     write(path, data)
 
+    # A name flagged as UTF-8 whose bytes are not UTF-8 (the é is replaced by FF FE).
+    path = os.path.join(out, "utf8_invalid.zip")
+    python_zip(path, [("ok.txt", b"ok\n"), ("bad-\u00e9.txt", b"bad\n"), ("late.txt", b"late\n")])
+    data = open(path, "rb").read()
+    write(path, data.replace("bad-\u00e9.txt".encode("utf-8"), b"bad-\xff\xfe.txt"))
+
     # A sparse archive: one entry of 4 GiB of stored data that declares 1,032 times that.
     path = os.path.join(out, "declares_4tib.zip")
     compressed, declared = 4 << 30, (4 << 30) * 1032

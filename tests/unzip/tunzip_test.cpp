@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "install/client.h"
+#include "install/unpack_queue.h"
 #include "support/shell_support.h"
 #include "support/test_support.h"
 #include "system/free_space.h"
+#include "system/session.h"
 #include "system/install_log.h"
 #include "base/text.h"
 #include "unzip/tunzip.h"
@@ -204,6 +206,36 @@ TEST(UnpackPackage, ArchiveDeclaringMoreThanTheFreeSpaceIsNotUnpacked) {
   ASSERT_EQ(log.size(), 1u);
   const std::string expected = "磁盘空间不足：需要 4432406249472 字节";
   EXPECT_EQ(log[0].compare(0, expected.size(), expected), 0) << log[0];
+}
+
+TEST_F(Extraction, FailedPackageLogsOneLineNamingTheEntryAndItsCauseAndASuccessNone) {
+  struct Case {
+    const char* archive;
+    const char* reason;
+    const char* entryAndCode;
+  };
+  const Case cases[] = {
+      {"slip_parent.zip", "文件名不安全", " 中的 ../evil.txt (错误码 2)"},
+      {"utf8_invalid.zip", "文件名不安全", " 中的 bad-\xFF\xFE.txt (错误码 2)"},  // named by its bytes
+      {"bad_crc.zip", "CRC 或大小校验不符", " 中的 bad.txt (错误码 -105)"},
+      {"case_duplicates.zip", "压缩包中有重复的文件名", " 中的 README.TXT (错误码 183)"},
+      {"no-such-archive.zip", "无法打开压缩包", " (错误码 2)"},
+  };
+  InstallLog::Open((scratch / "log").c_str());
+  std::vector<std::string> expected;
+  for (const Case& c : cases) {
+    EXPECT_FALSE(ExtractPackage(ArchivePath(c.archive), Target())) << c.archive;
+    expected.push_back(std::string(c.reason) + "：" + ArchivePath(c.archive) + c.entryAndCode);
+  }
+  // A folder stands where dated.txt goes; the prompt is answered with Abort.
+  ASSERT_TRUE(CreatePathFolders((scratch / "blocked\\dated.txt\\").c_str()));
+  EXPECT_FALSE(ExtractPackage(ArchivePath("dated.zip"), scratch / "blocked"));
+  expected.push_back("无法写入文件，已终止：" + ArchivePath("dated.zip") + " 中的 dated.txt，" + (scratch / "blocked\\dated.txt") +
+                     " (错误码 5)");
+  EXPECT_TRUE(ExtractPackage(ArchivePath("dated.zip"), scratch / "fresh"));
+  InstallLog::Close();
+  EXPECT_EQ(ReadLogMessages(scratch / "log"), expected);
+  EXPECT_EQ(prompts.Requests().size(), 1u);
 }
 
 TEST_F(Extraction, PathsThatDoNotFitFailTheEntryCleanly) {
