@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/context.h"
+#include "system/failure_log.h"
 #include "system/message_box.h"
 #include "base/scoped.h"
 #include "base/text.h"
@@ -116,7 +117,15 @@ bool ShellDeletePath(const char* path) {
   operation.pFrom = list.c_str();
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
   if (BoxesAnsweredUnattended()) operation.fFlags |= FOF_NOERRORUI;
-  return SHFileOperationW(&operation) == 0;
+  const int result = SHFileOperationW(&operation);
+  if (result == 0) return true;
+  // Only what is left behind is worth a line: a path that was never there is not.
+  const DWORD left = GetFileAttributesW(list.c_str());
+  const DWORD error = left == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    LogFailureCause("删除失败", std::string(path), static_cast<unsigned long>(result));
+  }
+  return false;
 }
 
 namespace {
@@ -145,7 +154,9 @@ struct ParentAttribute {
 // Starts the command as a child of the console session's shell process: it inherits the
 // shell's unelevated token and account, not the installer's, and gets the environment of
 // that account. False when no shell window or process can be had; *started then stays.
-bool StartUnderShell(wchar_t* command, const std::wstring& folder, const STARTUPINFOW& base, BOOL* started) {
+// A failed start leaves its error in *error, read before the clean-up here can change it.
+bool StartUnderShell(wchar_t* command, const std::wstring& folder, const STARTUPINFOW& base, BOOL* started,
+                     DWORD* error) {
   HWND shell = GetShellWindow();
   if (shell == nullptr) return false;
   DWORD processId = 0;
@@ -184,6 +195,7 @@ bool StartUnderShell(wchar_t* command, const std::wstring& folder, const STARTUP
   *started = CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, flags, environment.block, folder.c_str(),
                             &startup.StartupInfo, &info);
   if (*started) CloseProcessHandles(info);
+  else *error = GetLastError();
   return true;
 }
 }  // namespace
@@ -199,13 +211,17 @@ int LaunchTerminal() {
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
-  // The log is closed by now: a failed start shows only in the result.
+  // The log file is closed by now; a failed start still reaches the /LOG= copy.
   BOOL started = FALSE;
-  if (StartUnderShell(mutableCommand.data(), wideFolder, startup, &started)) return started;
-  // No shell to start it from: started by the installer itself.
-  PROCESS_INFORMATION process = {};
-  started = CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                           wideFolder.c_str(), &startup, &process);
-  if (started) CloseProcessHandles(process);
+  DWORD error = ERROR_SUCCESS;
+  if (!StartUnderShell(mutableCommand.data(), wideFolder, startup, &started, &error)) {
+    // No shell to start it from: started by the installer itself.
+    PROCESS_INFORMATION process = {};
+    started = CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                             wideFolder.c_str(), &startup, &process);
+    if (started) CloseProcessHandles(process);
+    else error = GetLastError();
+  }
+  if (!started) LogFailureCause("无法启动终端", commandLine, error);
   return started;
 }

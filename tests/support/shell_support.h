@@ -20,6 +20,24 @@ std::vector<std::wstring> RegistryValueNames(HKEY root, const std::string& key);
 bool RegistryKeyExists(HKEY root, const std::string& key);
 void DeleteRegistryTree(HKEY root, const std::string& key);
 
+// Refuses everyone the access `denied` to a key (created when missing) until the object
+// ends, when the key's own security comes back: a registry call can be made to fail for
+// real. Wine checks key access against the key's DACL as Windows does.
+class RegistryAccessDenied {
+ public:
+  RegistryAccessDenied(HKEY root, const std::string& key, REGSAM denied);
+  ~RegistryAccessDenied();
+  RegistryAccessDenied(const RegistryAccessDenied&) = delete;
+  RegistryAccessDenied& operator=(const RegistryAccessDenied&) = delete;
+  bool Applied() const { return applied_; }
+
+ private:
+  HKEY root_;
+  std::string key_;
+  std::vector<unsigned char> saved_;
+  bool applied_ = false;
+};
+
 // x64 Windows always has the 32-bit view's uninstall list; a 64-bit-only Wine prefix
 // does not, so tests that register the product create it first.
 void EnsureUninstallParentKeys();

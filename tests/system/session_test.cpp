@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "base/context.h"
+#include "support/shell_support.h"
 #include "support/test_support.h"
+#include "system/install_log.h"
 #include "system/message_box.h"
 #include "base/scoped.h"
 #include "system/session.h"
@@ -154,8 +156,9 @@ TEST(CreatePathFolders, PrefixLongerThanItsBufferFailsWithABoxInsteadOfOverrunni
   EXPECT_EQ(boxes.boxes[0].caption, L"提示");
 }
 
-TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilently) {
+TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilentlyAndLogsOnlyWhatItLeavesBehind) {
   ScratchFolder root("delete");
+  InstallLog::Open((root / "logs").c_str());
   WriteFileBytes(root / "tree\\a\\b\\file.txt", "x");
   WriteFileBytes(root / "tree\\top.txt", "y");
   WriteFileBytes(root / "single.txt", "z");
@@ -164,6 +167,18 @@ TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilently) {
   EXPECT_TRUE(ShellDeletePath((root / "single.txt").c_str()));
   EXPECT_FALSE(FileExists(root / "single.txt"));
   EXPECT_FALSE(ShellDeletePath((root / "never-there").c_str()));
+
+  // A file open without sharing keeps its folder: the shell's code names the cause.
+  WriteFileBytes(root / "held\\in use.txt", "w");
+  {
+    ScopedFileHandle held(CreateFileW(GbkToWide(root / "held\\in use.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(ShellDeletePath((root / "held").c_str()));
+  }
+  EXPECT_TRUE(FileExists(root / "held\\in use.txt"));
+  InstallLog::Close();
+  EXPECT_EQ(std::vector<std::string>({"删除失败：" + (root / "held") + " (错误码 32)"}), ReadLogMessages(root / "logs"));
 }
 
 namespace {
@@ -211,9 +226,14 @@ TEST(LaunchTerminal, StartsTheTerminalQuotedWithEndInTheInstallationFolder) {
   EXPECT_EQ(fields[0], "\"" + installDir + "\\morvantis v9.5.exe\" end");
   EXPECT_EQ(fields[1], installDir);
 
-  // A missing terminal is reported through the result only.
+  // A missing terminal: the result, and a line for a log (or its copy) still open.
   InstallerContext::Instance().installDir = root / "empty";
+  InstallLog::Open((root / "logs").c_str());
   EXPECT_EQ(LaunchTerminal(), 0);
+  InstallLog::Close();
+  const std::vector<std::string> messages = ReadLogMessages(root / "logs");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "无法启动终端：\"" + (root / "empty") + "\\morvantis v9.5.exe\" end (错误码 2)");
 }
 
 // Started as a child of the session's shell it runs with the shell's token and its

@@ -241,12 +241,26 @@ TEST_F(ShellRegistrationTest, ComAlreadyInitialisedOnTheThreadCountsAsSuccess) {
   EXPECT_TRUE(FileExists(shortcut));
 }
 
-TEST_F(ShellRegistrationTest, EntryThatCannotBeCreatedGivesMinusOneAndWritesNothing) {
+TEST_F(ShellRegistrationTest, EntryThatCannotBeWrittenGivesMinusOneAndLogsTheKeyOrValueWithItsCode) {
+  const std::string parent = std::string("HKEY_LOCAL_MACHINE\\") + kUninstallParent64 + "\\";
+  {
+    // Every value refused: the first one names the cause, and nothing is written.
+    RegistryAccessDenied denied(HKEY_LOCAL_MACHINE, EntryKey(), KEY_SET_VALUE);
+    ASSERT_TRUE(denied.Applied());
+    EXPECT_EQ(-1, RegisterUninstallEntry());
+    EXPECT_TRUE(SortedValueNames().empty());
+  }
   // Key names end at 255 characters.
-  InstallerContext::Instance().packageCode = std::string(300, '9');
+  const std::string longCode(300, '9');
+  InstallerContext::Instance().packageCode = longCode;
   EXPECT_EQ(-1, RegisterUninstallEntry());
-  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE,
-                                 std::string(kUninstallParent64) + "\\Morvantis_" + std::string(300, '9') + "v9.5"));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(kUninstallParent64) + "\\Morvantis_" + longCode + "v9.5"));
+  InstallLog::Close();
+
+  const std::vector<std::string> messages = ReadLogMessages(LogDir());
+  ASSERT_EQ(2u, messages.size());
+  EXPECT_EQ("无法写入注册表值：" + parent + kEntryName + "\\DisplayName (错误码 5)", messages[0]);
+  EXPECT_EQ(0u, messages[1].find("无法创建注册表项：" + parent + "Morvantis_" + longCode + "v9.5 (错误码 ")) << messages[1];
 }
 
 TEST_F(ShellRegistrationTest, FailedSaveIsLoggedWithItsCodeAndTheStepStillSucceeds) {
