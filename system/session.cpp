@@ -16,17 +16,26 @@
 #include "base/scoped.h"
 #include "base/text.h"
 
-std::string SpecialFolderPath(int folderId) {
+namespace {
+// The "" of SpecialFolderPath, with the shell's reason for it.
+std::string NoFolder(HRESULT result, long* failure) {
+  if (failure != nullptr) *failure = FAILED(result) ? result : E_FAIL;
+  return std::string();
+}
+}  // namespace
+
+std::string SpecialFolderPath(int folderId, long* failure) {
   ScopedComPtr<IMalloc> allocator;
-  if (FAILED(SHGetMalloc(allocator.Receive())) || !allocator) return std::string();
+  HRESULT result = SHGetMalloc(allocator.Receive());
+  if (FAILED(result) || !allocator) return NoFolder(result, failure);
   LPITEMIDLIST items = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &items)) || items == nullptr) return std::string();
+  result = SHGetSpecialFolderLocation(nullptr, folderId, &items);
+  if (FAILED(result) || items == nullptr) return NoFolder(result, failure);
   // Read wide and kept as GBK: the 8-bit call answers in the system's code page.
   std::vector<wchar_t> buffer(32768, L'\0');
-  std::string result;
-  if (SHGetPathFromIDListW(items, buffer.data())) result = WideToGbk(buffer.data(), 65536);
+  const bool named = SHGetPathFromIDListW(items, buffer.data()) != FALSE;
   allocator->Free(items);
-  return result;
+  return named ? WideToGbk(buffer.data(), 65536) : NoFolder(E_FAIL, failure);
 }
 
 std::string RunningAccountLocalAppDataPath() { return SpecialFolderPath(CSIDL_LOCAL_APPDATA); }

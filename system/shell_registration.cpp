@@ -28,9 +28,9 @@ const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unin
 
 std::string DisplayName() { return InstallerContext::Instance().distributorName + "v9.5"; }
 
-std::string ShortcutPath() {
+std::string ShortcutPath(long* desktopFailure = nullptr) {
   std::string path;
-  AppendCommonDesktopPath(path);
+  AppendCommonDesktopPath(path, desktopFailure);
   return path + "\\" + DisplayName() + ".lnk";
 }
 
@@ -83,7 +83,9 @@ void SaveShellLink(const std::wstring& shortcut, const std::wstring& target, con
 
 }  // namespace
 
-void AppendCommonDesktopPath(std::string& path) { path += SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
+void AppendCommonDesktopPath(std::string& path, long* failure) {
+  path += SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY, failure);
+}
 
 int RegisterUninstallEntry() {
   const InstallerContext& context = InstallerContext::Instance();
@@ -126,10 +128,13 @@ int RegisterUninstallEntry() {
 
 bool CreateDesktopShortcut() {
   const InstallerContext& context = InstallerContext::Instance();
-  const std::string shortcutPath = ShortcutPath();
+  long desktopFailure = S_OK;
+  const std::string shortcutPath = ShortcutPath(&desktopFailure);
   const std::wstring shortcut = GbkToWide(shortcutPath, kWideUnits);
   if (shortcut.empty()) return false;
   InstallLog::Write(shortcutPath.c_str());
+  // Without the all-users desktop the link is saved below the drive's root, if at all.
+  if (FAILED(desktopFailure)) LogFailureCause("无法取得所有用户的桌面文件夹", shortcutPath, desktopFailure);
 
   const std::string terminalPath = context.installDir + "\\" + kTerminalExeName;
   const std::wstring target = GbkToWide(terminalPath, kWideUnits);
