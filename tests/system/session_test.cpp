@@ -181,6 +181,16 @@ TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilentlyAndLogsOnlyWhatItLeavesBe
   EXPECT_EQ(std::vector<std::string>({"删除失败：" + (root / "held") + " (错误码 32)"}), ReadLogMessages(root / "logs"));
 }
 
+TEST(MessageBoxSeam, ABoxThatCannotBeShownAnswersNoButtonAndLogsWhatWentUnasked) {
+  ScratchFolder root("box");
+  InstallLog::Open((root / "logs").c_str());
+  // An owner that is no window: the box cannot be made.
+  const HWND noWindow = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0x7fff1234));
+  EXPECT_LE(ShowMessageBoxA(noWindow, "D:\\摩凡\\", "提示", MB_OK), 0);
+  InstallLog::Close();
+  EXPECT_EQ(ReadLogMessages(root / "logs"), std::vector<std::string>({"无法显示提示框：提示：D:\\摩凡\\ (错误码 1400)"}));
+}
+
 namespace {
 // The probe copied in as the terminal of a fresh installation folder with a blank in it.
 std::string PlaceProbeTerminal(const ScratchFolder& root) {
