@@ -38,7 +38,7 @@ std::string SpecialFolderPath(int folderId, long* failure) {
   return named ? WideToGbk(buffer.data(), 65536) : NoFolder(E_FAIL, failure);
 }
 
-std::string RunningAccountLocalAppDataPath() { return SpecialFolderPath(CSIDL_LOCAL_APPDATA); }
+std::string RunningAccountLocalAppDataPath(long* failure) { return SpecialFolderPath(CSIDL_LOCAL_APPDATA, failure); }
 
 std::string ConsoleSessionUserName() {
   // Names are read wide and kept as GBK, so the system's code page never changes them.
@@ -91,7 +91,11 @@ std::string SpliceUserName(const std::string& path, const std::string& userName)
 }
 
 void AppendInteractiveUserAppDataPath(std::string& path) {
-  path += RunningAccountLocalAppDataPath();
+  long failure = S_OK;
+  const std::string own = RunningAccountLocalAppDataPath(&failure);
+  // Every folder of the installation is derived from it.
+  if (own.empty()) LogFailureCause("无法取得本地应用数据文件夹", std::string("CSIDL_LOCAL_APPDATA"), failure);
+  path += own;
   std::string name = ConsoleSessionUserName();
   if (name.empty()) name = ShellProcessUserName();
   path = SpliceUserName(path, name);

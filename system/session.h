@@ -14,7 +14,7 @@ void AppendInteractiveUserAppDataPath(std::string& path);
 std::string SpecialFolderPath(int folderId, long* failure = nullptr);
 
 // The pieces of AppendInteractiveUserAppDataPath, exposed for tests.
-std::string RunningAccountLocalAppDataPath();
+std::string RunningAccountLocalAppDataPath(long* failure = nullptr);
 std::string ConsoleSessionUserName();   // "" when the console session has no user
 std::string ShellProcessUserName();     // "" when the shell's process gives no name
 // Replaces what lies between the second and third backslash with userName; keeps the

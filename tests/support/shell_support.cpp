@@ -74,6 +74,22 @@ RegistryAccessDenied::~RegistryAccessDenied() {
   }
 }
 
+ShellFolderRedirected::ShellFolderRedirected(HKEY root, const wchar_t* valueName, const wchar_t* path)
+    : root_(root), valueName_(valueName) {
+  for (Saved& value : saved_) {
+    value.found = RegGetValueW(root, value.key, valueName, RRF_RT_ANY | RRF_NOEXPAND, &value.type, value.data,
+                               &value.size) == ERROR_SUCCESS;
+  }
+  RegSetKeyValueW(root, saved_[0].key, valueName, REG_EXPAND_SZ, path,
+                  static_cast<DWORD>((wcslen(path) + 1) * sizeof(wchar_t)));
+}
+
+ShellFolderRedirected::~ShellFolderRedirected() {
+  for (const Saved& value : saved_) {
+    if (value.found) RegSetKeyValueW(root_, value.key, valueName_, value.type, value.data, value.size);
+  }
+}
+
 void EnsureUninstallParentKeys() {
   ScopedRegKey handle;
   RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallParent64, 0, nullptr, 0, KEY_READ, nullptr, handle.Receive(), nullptr);

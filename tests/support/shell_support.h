@@ -38,6 +38,30 @@ class RegistryAccessDenied {
   bool applied_ = false;
 };
 
+// Points one of the shell's folders (valueName under root's "User Shell Folders") at path
+// until the object ends; a path on a drive that does not exist makes the shell fail to
+// name it. The shell records what it resolved under "Shell Folders": both values come back.
+class ShellFolderRedirected {
+ public:
+  ShellFolderRedirected(HKEY root, const wchar_t* valueName, const wchar_t* path);
+  ~ShellFolderRedirected();
+  ShellFolderRedirected(const ShellFolderRedirected&) = delete;
+  ShellFolderRedirected& operator=(const ShellFolderRedirected&) = delete;
+
+ private:
+  struct Saved {
+    const wchar_t* key;
+    bool found = false;
+    DWORD type = 0;
+    wchar_t data[1024] = {};
+    DWORD size = sizeof(data);
+  };
+  HKEY root_;
+  const wchar_t* valueName_;
+  Saved saved_[2] = {{L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"},
+                     {L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"}};
+};
+
 // x64 Windows always has the 32-bit view's uninstall list; a 64-bit-only Wine prefix
 // does not, so tests that register the product create it first.
 void EnsureUninstallParentKeys();

@@ -70,6 +70,21 @@ TEST(ConsoleUserFolder, ThePathOfTheUserAtTheConsoleEndsWithoutSeparator) {
   EXPECT_EQ(extended.rfind("prefix:", 0), 0u);
 }
 
+TEST(ConsoleUserFolder, AFolderTheShellCannotNameIsLoggedWithItsCode) {
+  ScratchFolder root("appdata");
+  InstallLog::Open((root / "logs").c_str());
+  std::string path;
+  {
+    ShellFolderRedirected missing(HKEY_CURRENT_USER, L"Local AppData", L"Q:\\nowhere\\Local");
+    AppendInteractiveUserAppDataPath(path);
+  }
+  InstallLog::Close();
+  EXPECT_EQ(path, "");
+  EXPECT_EQ(ReadLogMessages(root / "logs"),
+            std::vector<std::string>({"无法取得本地应用数据文件夹：CSIDL_LOCAL_APPDATA (错误码 2147500037)"}));
+  EXPECT_NE(RunningAccountLocalAppDataPath(), "") << "the folder is back";
+}
+
 TEST(ConsoleUserFolder, ShellProcessTokenNamesTheUserWhenTheSessionCannot) {
   // Wine's desktop registers a shell window only some of the time; when it has none, this
   // process tries to take the part so the token chain runs on a real shell window.

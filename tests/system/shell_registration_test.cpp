@@ -279,44 +279,12 @@ TEST_F(ShellRegistrationTest, FailedSaveIsLoggedWithItsCodeAndTheStepStillSuccee
   EXPECT_FALSE(FileExists(shortcut));
 }
 
-namespace {
-// Points the all-users desktop at a drive that does not exist until the object ends. The
-// shell records what it resolved under "Shell Folders": both values come back.
-class CommonDesktopMissing {
- public:
-  CommonDesktopMissing() {
-    for (Saved& value : saved_) {
-      value.found = RegGetValueW(HKEY_LOCAL_MACHINE, value.key, L"Common Desktop", RRF_RT_ANY | RRF_NOEXPAND, &value.type,
-                                 value.data, &value.size) == ERROR_SUCCESS;
-    }
-    const wchar_t missing[] = L"Q:\\nowhere\\Desktop";
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, saved_[0].key, L"Common Desktop", REG_EXPAND_SZ, missing, sizeof(missing));
-  }
-  ~CommonDesktopMissing() {
-    for (const Saved& value : saved_) {
-      if (value.found) RegSetKeyValueW(HKEY_LOCAL_MACHINE, value.key, L"Common Desktop", value.type, value.data, value.size);
-    }
-  }
-
- private:
-  struct Saved {
-    const wchar_t* key;
-    bool found = false;
-    DWORD type = 0;
-    wchar_t data[1024] = {};
-    DWORD size = sizeof(data);
-  };
-  Saved saved_[2] = {{L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"},
-                     {L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"}};
-};
-}  // namespace
-
 TEST_F(ShellRegistrationTest, WithoutTheAllUsersDesktopTheShellsCodeFollowsTheShortcutLine) {
   // A folder of its own in the name, so that nothing is saved in a drive's root.
   InstallerContext::Instance().distributorName = "No Such Folder\\摩凡";
   bool created = false;
   {
-    CommonDesktopMissing missing;
+    ShellFolderRedirected missing(HKEY_LOCAL_MACHINE, L"Common Desktop", L"Q:\\nowhere\\Desktop");
     RunOnFreshThread([&] { created = CreateDesktopShortcut(); });
   }
   EXPECT_TRUE(created);
