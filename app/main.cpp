@@ -9,6 +9,7 @@
 #include "app/modal_loop.h"
 #include "app/unattended.h"
 #include "install/folder_swap.h"
+#include "system/failure_log.h"
 #include "system/install_log.h"
 #include "system/session.h"
 #include "ui/dialog.h"
@@ -63,6 +64,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       ShowWindow(dialog.hwnd, SW_SHOWNA);
       dialog.PlaceWindow();
       RunModalLoop(dialog);
+    } else {
+      // Nothing to show and no log file yet: the /LOG= copy is the only witness.
+      LogLastErrorCause("无法创建窗口", "TModalWnd");
     }
     // A window gone some other way mid-installation: the worker still uses the client
     // part and the log, so let it finish before anything is released.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/context.h"
+#include "system/failure_log.h"
 #include "system/install_log.h"
 #include "base/text.h"
 
@@ -80,10 +81,23 @@ void SaveVersionRecord(const ReleaseManifest& manifest) {
   InstallerContext& context = InstallerContext::Instance();
   const std::string path = context.tempDir + "\\update.ini";
   const std::string stamp = FormatBounded(101, "%lld", static_cast<long long>(manifest.cfgTime));
-  WriteProfileStringGbk("cfgstamp", "time", stamp.c_str(), path);
-  WriteProfileStringGbk("version", "cur", manifest.fixVersion, path);
-  WriteProfileStringGbk("version", "quant", manifest.quantName, path);
-  WriteProfileStringGbk("version", "stock", manifest.stockName, path);
-  WriteProfileStringGbk("ETag", "ETagStock", manifest.stockETag, path);
+  const struct {
+    const char* section;
+    const char* key;
+    const char* value;
+  } entries[] = {
+      {"cfgstamp", "time", stamp.c_str()},
+      {"version", "cur", manifest.fixVersion},
+      {"version", "quant", manifest.quantName},
+      {"version", "stock", manifest.stockName},
+      {"ETag", "ETagStock", manifest.stockETag},
+  };
+  // Every key is tried; the first that cannot be written names the cause.
+  bool failed = false;
+  for (const auto& entry : entries) {
+    if (WriteProfileStringGbk(entry.section, entry.key, entry.value, path) || failed) continue;
+    failed = true;
+    LogLastErrorCause("无法写入版本记录", path);
+  }
   context.version = manifest.fixVersion;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "system/failure_log.h"
 #include "system/install_log.h"
 #include "base/text.h"
 
@@ -29,6 +30,8 @@ bool InstallLock::Acquire(const std::string& stagingDir) {
     return false;
   }
   DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
+  // A timeout is another copy holding it; a failed wait is ours and would read the same.
+  if (wait == WAIT_FAILED) LogLastErrorCause("无法获取安装锁", stagingDir);
   held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
   if (!held_) mutex_.Reset();
   return held_;

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "system/failure_log.h"
 #include "system/session.h"
 #include "base/text.h"
 
@@ -25,6 +26,8 @@ bool InstallLog::Open(const char* logDir) {
   // A failure has already been shown to the user in a box; the open is tried anyway.
   CreatePathFolders(path.c_str());
   FILE* file = _wfopen(GbkToWide(path, 2048).c_str(), L"wb");
+  // Only a copy (/LOG=) can take this line; written before the lock, which it takes.
+  if (file == nullptr) LogLastErrorCause("无法创建日志文件", path);
   std::lock_guard<std::mutex> hold(sinkLock);
   if (sink != nullptr) fclose(sink);
   sink = file;

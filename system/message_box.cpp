@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "system/failure_log.h"
 #include "system/install_log.h"
 #include "base/text.h"
 
@@ -22,6 +23,14 @@ int UnattendedAnswer(const MessageBoxRequest& request) {
     case MB_YESNO: return IDNO;
     default: return IDOK;
   }
+}
+
+// A box that cannot be shown answers no button (0; Wine says -1): what went unasked is
+// logged with the reason.
+int ShowBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type, const MessageBoxRequest& request) {
+  const int answer = MessageBoxW(owner, text, caption, type);
+  if (answer <= 0) LogLastErrorCause("无法显示提示框", request.caption + L"\uff1a" + request.text);
+  return answer;
 }
 
 bool Respond(const MessageBoxRequest& request, int* answer) {
@@ -46,7 +55,7 @@ int ShowMessageBoxA(HWND owner, const char* text, const char* caption, UINT type
   int answer = 0;
   if (Respond(request, &answer)) return answer;
   // Shown through the wide call so that GBK texts read right whatever the system code page.
-  return MessageBoxW(owner, request.text.c_str(), request.caption.c_str(), type);
+  return ShowBox(owner, request.text.c_str(), request.caption.c_str(), type, request);
 }
 
 int ShowMessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
@@ -57,7 +66,7 @@ int ShowMessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UIN
   request.type = type;
   int answer = 0;
   if (Respond(request, &answer)) return answer;
-  return MessageBoxW(owner, text, caption, type);
+  return ShowBox(owner, text, caption, type, request);
 }
 
 void SetMessageBoxResponderForTesting(MessageBoxResponder newResponder) {

@@ -1,6 +1,6 @@
 #include "system/registry.h"
 
-bool SetRegistryText(HKEY key, const wchar_t* name, const std::wstring& data) {
+LSTATUS SetRegistryText(HKEY key, const wchar_t* name, const std::wstring& data) {
   return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
 }

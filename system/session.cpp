@@ -16,20 +16,29 @@
 #include "base/scoped.h"
 #include "base/text.h"
 
-std::string SpecialFolderPath(int folderId) {
+namespace {
+// The "" of SpecialFolderPath, with the shell's reason for it.
+std::string NoFolder(HRESULT result, long* failure) {
+  if (failure != nullptr) *failure = FAILED(result) ? result : E_FAIL;
+  return std::string();
+}
+}  // namespace
+
+std::string SpecialFolderPath(int folderId, long* failure) {
   ScopedComPtr<IMalloc> allocator;
-  if (FAILED(SHGetMalloc(allocator.Receive())) || !allocator) return std::string();
+  HRESULT result = SHGetMalloc(allocator.Receive());
+  if (FAILED(result) || !allocator) return NoFolder(result, failure);
   LPITEMIDLIST items = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &items)) || items == nullptr) return std::string();
+  result = SHGetSpecialFolderLocation(nullptr, folderId, &items);
+  if (FAILED(result) || items == nullptr) return NoFolder(result, failure);
   // Read wide and kept as GBK: the 8-bit call answers in the system's code page.
   std::vector<wchar_t> buffer(32768, L'\0');
-  std::string result;
-  if (SHGetPathFromIDListW(items, buffer.data())) result = WideToGbk(buffer.data(), 65536);
+  const bool named = SHGetPathFromIDListW(items, buffer.data()) != FALSE;
   allocator->Free(items);
-  return result;
+  return named ? WideToGbk(buffer.data(), 65536) : NoFolder(E_FAIL, failure);
 }
 
-std::string RunningAccountLocalAppDataPath() { return SpecialFolderPath(CSIDL_LOCAL_APPDATA); }
+std::string RunningAccountLocalAppDataPath(long* failure) { return SpecialFolderPath(CSIDL_LOCAL_APPDATA, failure); }
 
 std::string ConsoleSessionUserName() {
   // Names are read wide and kept as GBK, so the system's code page never changes them.
@@ -82,7 +91,11 @@ std::string SpliceUserName(const std::string& path, const std::string& userName)
 }
 
 void AppendInteractiveUserAppDataPath(std::string& path) {
-  path += RunningAccountLocalAppDataPath();
+  long failure = S_OK;
+  const std::string own = RunningAccountLocalAppDataPath(&failure);
+  // Every folder of the installation is derived from it.
+  if (own.empty()) LogFailureCause("无法取得本地应用数据文件夹", std::string("CSIDL_LOCAL_APPDATA"), failure);
+  path += own;
   std::string name = ConsoleSessionUserName();
   if (name.empty()) name = ShellProcessUserName();
   path = SpliceUserName(path, name);
@@ -137,7 +150,15 @@ bool ShellDeletePath(const char* path) {
   operation.pFrom = list.c_str();
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
   if (BoxesAnsweredUnattended()) operation.fFlags |= FOF_NOERRORUI;
-  return SHFileOperationW(&operation) == 0;
+  const int result = SHFileOperationW(&operation);
+  if (result == 0) return true;
+  // Only what is left behind is worth a line: a path that was never there is not.
+  const DWORD left = GetFileAttributesW(list.c_str());
+  const DWORD error = left == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    LogFailureCause("删除失败", std::string(path), static_cast<unsigned long>(result));
+  }
+  return false;
 }
 
 namespace {
@@ -166,7 +187,9 @@ struct ParentAttribute {
 // Starts the command as a child of the console session's shell process: it inherits the
 // shell's unelevated token and account, not the installer's, and gets the environment of
 // that account. False when no shell window or process can be had; *started then stays.
-bool StartUnderShell(wchar_t* command, const std::wstring& folder, const STARTUPINFOW& base, BOOL* started) {
+// A failed start leaves its error in *error, read before the clean-up here can change it.
+bool StartUnderShell(wchar_t* command, const std::wstring& folder, const STARTUPINFOW& base, BOOL* started,
+                     DWORD* error) {
   HWND shell = GetShellWindow();
   if (shell == nullptr) return false;
   DWORD processId = 0;
@@ -205,6 +228,7 @@ bool StartUnderShell(wchar_t* command, const std::wstring& folder, const STARTUP
   *started = CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, flags, environment.block, folder.c_str(),
                             &startup.StartupInfo, &info);
   if (*started) CloseProcessHandles(info);
+  else *error = GetLastError();
   return true;
 }
 }  // namespace
@@ -220,13 +244,17 @@ int LaunchTerminal() {
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
-  // The log is closed by now: a failed start shows only in the result.
+  // The log file is closed by now; a failed start still reaches the /LOG= copy.
   BOOL started = FALSE;
-  if (StartUnderShell(mutableCommand.data(), wideFolder, startup, &started)) return started;
-  // No shell to start it from: started by the installer itself.
-  PROCESS_INFORMATION process = {};
-  started = CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                           wideFolder.c_str(), &startup, &process);
-  if (started) CloseProcessHandles(process);
+  DWORD error = ERROR_SUCCESS;
+  if (!StartUnderShell(mutableCommand.data(), wideFolder, startup, &started, &error)) {
+    // No shell to start it from: started by the installer itself.
+    PROCESS_INFORMATION process = {};
+    started = CreateProcessW(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                             wideFolder.c_str(), &startup, &process);
+    if (started) CloseProcessHandles(process);
+    else error = GetLastError();
+  }
+  if (!started) LogFailureCause("无法启动终端", commandLine, error);
   return started;
 }

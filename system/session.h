@@ -9,11 +9,12 @@
 void AppendInteractiveUserAppDataPath(std::string& path);
 
 // A folder of the running account by its CSIDL_ number, GBK without a trailing
-// backslash; "" when the shell cannot name it.
-std::string SpecialFolderPath(int folderId);
+// backslash; "" when the shell cannot name it, with the shell's HRESULT in *failure
+// when given.
+std::string SpecialFolderPath(int folderId, long* failure = nullptr);
 
 // The pieces of AppendInteractiveUserAppDataPath, exposed for tests.
-std::string RunningAccountLocalAppDataPath();
+std::string RunningAccountLocalAppDataPath(long* failure = nullptr);
 std::string ConsoleSessionUserName();   // "" when the console session has no user
 std::string ShellProcessUserName();     // "" when the shell's process gives no name
 // Replaces what lies between the second and third backslash with userName; keeps the

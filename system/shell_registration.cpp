@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/context.h"
+#include "system/failure_log.h"
 #include "system/install_log.h"
 #include "system/registry.h"
 #include "base/scoped.h"
@@ -27,9 +28,9 @@ const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unin
 
 std::string DisplayName() { return InstallerContext::Instance().distributorName + "v9.5"; }
 
-std::string ShortcutPath() {
+std::string ShortcutPath(long* desktopFailure = nullptr) {
   std::string path;
-  AppendCommonDesktopPath(path);
+  AppendCommonDesktopPath(path, desktopFailure);
   return path + "\\" + DisplayName() + ".lnk";
 }
 
@@ -82,35 +83,58 @@ void SaveShellLink(const std::wstring& shortcut, const std::wstring& target, con
 
 }  // namespace
 
-void AppendCommonDesktopPath(std::string& path) { path += SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
+void AppendCommonDesktopPath(std::string& path, long* failure) {
+  path += SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY, failure);
+}
 
 int RegisterUninstallEntry() {
   const InstallerContext& context = InstallerContext::Instance();
+  const std::string parentPath = std::string("HKEY_LOCAL_MACHINE\\") + UninstallParentKey();
   ScopedRegKey parent;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallParentKey(), 0, KEY_SET_VALUE, parent.Receive()) != ERROR_SUCCESS) {
+  LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallParentKey(), 0, KEY_SET_VALUE, parent.Receive());
+  if (status != ERROR_SUCCESS) {
+    LogFailureCause("无法打开注册表项", parentPath, status);
     return -1;
   }
   ScopedRegKey entry;
   const std::string subkey = "Morvantis_" + context.packageCode + "v9.5";
-  if (RegCreateKeyA(parent.Get(), subkey.c_str(), entry.Receive()) != ERROR_SUCCESS) return -1;
+  status = RegCreateKeyA(parent.Get(), subkey.c_str(), entry.Receive());
+  if (status != ERROR_SUCCESS) {
+    LogFailureCause("无法创建注册表项", parentPath + subkey, status);
+    return -1;
+  }
 
-  const bool written =
-      SetRegistryText(entry.Get(), L"DisplayName", GbkToWide(DisplayName(), kWideUnits)) &&
+  const struct {
+    const wchar_t* name;
+    std::wstring data;
+  } values[] = {
+      {L"DisplayName", GbkToWide(DisplayName(), kWideUnits)},
       // Quoted: unquoted, a blank in the folder lets Windows start a program at the blank.
-      SetRegistryText(entry.Get(), L"UninstallString", L"\"" + PathValue(context.installDir + "\\uninstall.exe") + L"\"") &&
-      SetRegistryText(entry.Get(), L"DisplayIcon", PathValue(context.installDir + "\\" + kTerminalExeName)) &&
-      SetRegistryText(entry.Get(), L"DisplayVersion", PathValue(context.version)) &&
-      SetRegistryText(entry.Get(), L"Publisher", L"Harkel Information") &&
-      SetRegistryText(entry.Get(), L"Shortcut", GbkToWide(ShortcutPath(), kWideUnits));
-  return written ? 0 : -1;
+      {L"UninstallString", L"\"" + PathValue(context.installDir + "\\uninstall.exe") + L"\""},
+      {L"DisplayIcon", PathValue(context.installDir + "\\" + kTerminalExeName)},
+      {L"DisplayVersion", PathValue(context.version)},
+      {L"Publisher", L"Harkel Information"},
+      {L"Shortcut", GbkToWide(ShortcutPath(), kWideUnits)},
+  };
+  for (const auto& value : values) {
+    status = SetRegistryText(entry.Get(), value.name, value.data);
+    if (status != ERROR_SUCCESS) {
+      LogFailureCause("无法写入注册表值", parentPath + subkey + "\\" + WideToGbk(value.name, kNarrowBytes), status);
+      return -1;
+    }
+  }
+  return 0;
 }
 
 bool CreateDesktopShortcut() {
   const InstallerContext& context = InstallerContext::Instance();
-  const std::string shortcutPath = ShortcutPath();
+  long desktopFailure = S_OK;
+  const std::string shortcutPath = ShortcutPath(&desktopFailure);
   const std::wstring shortcut = GbkToWide(shortcutPath, kWideUnits);
   if (shortcut.empty()) return false;
   InstallLog::Write(shortcutPath.c_str());
+  // Without the all-users desktop the link is saved below the drive's root, if at all.
+  if (FAILED(desktopFailure)) LogFailureCause("无法取得所有用户的桌面文件夹", shortcutPath, desktopFailure);
 
   const std::string terminalPath = context.installDir + "\\" + kTerminalExeName;
   const std::wstring target = GbkToWide(terminalPath, kWideUnits);

@@ -9,6 +9,7 @@
 #include "base/context.h"
 #include "base/scoped.h"
 #include "base/text.h"
+#include "system/failure_log.h"
 
 namespace {
 
@@ -32,7 +33,11 @@ bool RunsFrom(DWORD processId, const std::wstring& expectedPath) {
 // Walks the snapshot in order and stops at the first match; 0 when none.
 DWORD FindFirstMatch(const wchar_t* imageName, const std::wstring& expectedPath) {
   ScopedFileHandle processes(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!processes) return 0;
+  if (!processes) {
+    // A copy left running keeps its files from being replaced.
+    LogLastErrorCause("无法列出正在运行的进程", expectedPath);
+    return 0;
+  }
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32FirstW(processes.Get(), &entry); more; more = Process32NextW(processes.Get(), &entry)) {
@@ -53,7 +58,11 @@ void TerminateRunningInstance(const wchar_t* imageName) {
   if (processId == 0) return;
 
   ScopedHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
-  if (process && TerminateProcess(process.Get(), 0)) {
+  if (!process) {
+    LogLastErrorCause("无法打开正在运行的终端", expectedPath);
+  } else if (!TerminateProcess(process.Get(), 0)) {
+    LogLastErrorCause("无法结束正在运行的终端", expectedPath);
+  } else {
     WaitForSingleObject(process.Get(), kExitWaitMs);
   }
   Sleep(kSettleMs);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/context.h"
+#include "system/failure_log.h"
 #include "system/install_log.h"
 #include "system/registry.h"
 #include "base/scoped.h"
@@ -16,54 +17,69 @@ namespace {
 constexpr size_t kPathBytes = 1024;
 constexpr size_t kSettingsPathBytes = 2048;
 
-bool SetText(HKEY key, const wchar_t* name, const std::string& data) {
-  return SetRegistryText(key, name, GbkToWide(data, kPathBytes));
+// The key's path for cause lines; "" names the protocol key itself.
+std::string KeyPath(const std::string& protocol, const char* subkey) {
+  return "HKEY_CLASSES_ROOT\\" + protocol + (*subkey ? "\\" : "") + subkey;
 }
 
-bool CreateSubkey(HKEY parent, const char* name, ScopedRegKey& key) {
-  return RegCreateKeyA(parent, name, key.Receive()) == ERROR_SUCCESS;
+// The step's fixed line, then what the registry said.
+bool Fail(const char* line, const char* what, const std::string& subject, LSTATUS status) {
+  InstallLog::Write(line);
+  LogFailureCause(what, subject, status);
+  return false;
 }
 
 // Opens the protocol key for writing, creating it first when it does not exist yet.
 bool OpenProtocolKey(const std::string& name, ScopedRegKey& key) {
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_SET_VALUE, key.Receive()) == ERROR_SUCCESS) return true;
-  if (!CreateSubkey(HKEY_CLASSES_ROOT, name.c_str(), key)) {
-    InstallLog::Write("URL Schemes: Create url key Failed");
-    return false;
+  LSTATUS status = RegCreateKeyA(HKEY_CLASSES_ROOT, name.c_str(), key.Receive());
+  if (status != ERROR_SUCCESS) {
+    return Fail("URL Schemes: Create url key Failed", "无法创建注册表项", KeyPath(name, ""), status);
   }
   key.Reset();
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_SET_VALUE, key.Receive()) != ERROR_SUCCESS) {
-    InstallLog::Write("URL Schemes: Open url key Failed");
-    return false;
-  }
+  status = RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_SET_VALUE, key.Receive());
+  if (status != ERROR_SUCCESS) return Fail("URL Schemes: Open url key Failed", "无法打开注册表项", KeyPath(name, ""), status);
   return true;
 }
 
+// One step of the tree: a subkey created (createFailed set) and/or a value written
+// (setFailed set), each with the fixed line logged when it fails.
+struct TreeStep {
+  const char* subkey;  // "": the protocol key itself
+  const char* createFailed;
+  const wchar_t* valueName;  // null: the default value
+  const char* setFailed;
+  std::string data;
+};
+
 // Every step ends the registration at its first failure, after naming it in the log.
-bool WriteProtocolTree(HKEY protocol, const std::string& terminalPath) {
-  auto fail = [](const char* line) {
-    InstallLog::Write(line);
-    return false;
+bool WriteProtocolTree(const std::string& name, HKEY protocol, const std::string& terminalPath) {
+  const TreeStep steps[] = {
+      {"", nullptr, L"URL Protocol", "URL Schemes: URL Protocol Setvalue Failed", terminalPath},
+      {"", nullptr, nullptr, "URL Schemes: MorvantisProtocol Setvalue Failed", "MorvantisProtocol"},
+      {"DefaultIcon", "URL Schemes: Create DefaultIcon key Failed", nullptr, "URL Schemes: DefaultIcon Setvalue Failed",
+       terminalPath + ",1"},
+      {"shell", "URL Schemes: Create shell key Failed", nullptr, nullptr, ""},
+      {"shell\\open", "URL Schemes: Create shellopen key Failed", nullptr, nullptr, ""},
+      // The path alone, in quotation marks (the terminal's name has a blank); no URL argument.
+      {"shell\\open\\command", "URL Schemes: Create shellopencommand key Failed", nullptr,
+       "URL Schemes: shellopencommand Setvalue Failed", "\"" + terminalPath + "\""},
   };
-  if (!SetText(protocol, L"URL Protocol", terminalPath)) return fail("URL Schemes: URL Protocol Setvalue Failed");
-  if (!SetText(protocol, nullptr, "MorvantisProtocol")) return fail("URL Schemes: MorvantisProtocol Setvalue Failed");
-  {
-    ScopedRegKey icon;
-    if (!CreateSubkey(protocol, "DefaultIcon", icon)) return fail("URL Schemes: Create DefaultIcon key Failed");
-    if (!SetText(icon.Get(), nullptr, terminalPath + ",1")) return fail("URL Schemes: DefaultIcon Setvalue Failed");
+  for (const TreeStep& step : steps) {
+    ScopedRegKey created;
+    HKEY key = protocol;
+    if (step.createFailed != nullptr) {
+      const LSTATUS status = RegCreateKeyA(protocol, step.subkey, created.Receive());
+      if (status != ERROR_SUCCESS) return Fail(step.createFailed, "无法创建注册表项", KeyPath(name, step.subkey), status);
+      key = created.Get();
+    }
+    if (step.setFailed == nullptr) continue;
+    const LSTATUS status = SetRegistryText(key, step.valueName, GbkToWide(step.data, kPathBytes));
+    if (status != ERROR_SUCCESS) {
+      const std::string value = step.valueName ? WideToGbk(step.valueName, kPathBytes) : "(默认)";
+      return Fail(step.setFailed, "无法写入注册表值", KeyPath(name, step.subkey) + "\\" + value, status);
+    }
   }
-  {
-    ScopedRegKey shell;
-    if (!CreateSubkey(protocol, "shell", shell)) return fail("URL Schemes: Create shell key Failed");
-  }
-  {
-    ScopedRegKey open;
-    if (!CreateSubkey(protocol, "shell\\open", open)) return fail("URL Schemes: Create shellopen key Failed");
-  }
-  ScopedRegKey command;
-  if (!CreateSubkey(protocol, "shell\\open\\command", command)) return fail("URL Schemes: Create shellopencommand key Failed");
-  // The path alone, in quotation marks (the terminal's name has a blank); no URL argument.
-  if (!SetText(command.Get(), nullptr, "\"" + terminalPath + "\"")) return fail("URL Schemes: shellopencommand Setvalue Failed");
   return true;
 }
 
@@ -72,10 +88,11 @@ bool WriteProtocolTree(HKEY protocol, const std::string& terminalPath) {
 void RegisterUrlProtocol() {
   const InstallerContext& context = InstallerContext::Instance();
   InstallLog::Write("URL Schemes: Start");
+  const std::string name = "MOrvantis" + context.packageCode;
   ScopedRegKey protocol;
-  if (!OpenProtocolKey("MOrvantis" + context.packageCode, protocol)) return;
+  if (!OpenProtocolKey(name, protocol)) return;
   const std::string terminalPath = CutGbk(context.installDir + "\\" + kTerminalExeName, kPathBytes - 1);
-  if (!WriteProtocolTree(protocol.Get(), terminalPath)) return;
+  if (!WriteProtocolTree(name, protocol.Get(), terminalPath)) return;
   protocol.Reset();
   InstallLog::Write("URL Schemes: Finish");
 }
@@ -105,6 +122,8 @@ int WriteDpiAwareSetting() {
   const std::string settings =
       FormatBounded(kSettingsPathBytes, "%s/config/morvantis.Default.pri", InstallerContext::Instance().installDir.c_str());
   // Through the wide call for the same reason as the registry values.
-  return WritePrivateProfileStringW(L"morvantis", L"awaredpi", flag ? L"1" : L"0",
-                                    GbkToWide(settings, kSettingsPathBytes).c_str());
+  const int written = WritePrivateProfileStringW(L"morvantis", L"awaredpi", flag ? L"1" : L"0",
+                                                 GbkToWide(settings, kSettingsPathBytes).c_str());
+  if (!written) LogLastErrorCause("无法写入设置", settings);
+  return written;
 }

@@ -66,11 +66,29 @@ echo "== /S with the configuration package missing: exit 103, the old installati
 make_store broken
 rm "$work/broken/9.5MOrvantisIE/config.zip"
 start_store broken
-status=$(setup /S)
+# A program running from the staging folder keeps it from being removed at exit; the
+# log file is closed by then, so the cause reaches only the copy.
+staging_unix="$(local_appdata)/${folder_name}temp"
+mkdir -p "$staging_unix"
+cp "$build/standin/terminal.exe" "$staging_unix/holder.exe"
+rm -f "$(launch_record)"
+(MORVANTIS_STANDIN_EXIT_MS=300000 wine_cmd "C:\\users\\$user_name\\AppData\\Local\\${folder_name}temp\\holder.exe" || true) &
+holder=$!
+for _ in $(seq 300); do
+  grep -q holder "$(launch_record)" 2>/dev/null && break
+  sleep 0.1
+done
+grep -q holder "$(launch_record)" || fail "the program in the staging folder did not start"
+status=$(setup /S "/LOG=$windows_profile\\setup-copy.log")
+wine_cmd taskkill /f /im holder.exe >/dev/null || true
+wait "$holder" || true
+rm -rf "$staging_unix" "$(launch_record)"
 [ "$status" = 103 ] || fail "exit $status"
 check_installation "$(default_install)" good
 iconv -f GBK -t UTF-8 "$(ls -t "$(default_install)"/morvantislog/*install.log | head -n 1)" | grep -q "下载配置文件失败" ||
   fail "the log does not name the failed step"
+tail -n 1 "$copy" | grep -q "删除失败：C:\\\\users\\\\$user_name\\\\AppData\\\\Local\\\\${folder_name}temp (错误码 5)" ||
+  fail "the staging folder left at exit is not named with its cause: $(tail -n 3 "$copy")"
 
 echo "== /S with a file that cannot be written while unpacking: answered Abort, exit 108"
 make_store clash

@@ -5,9 +5,13 @@
 
 #include "base/context.h"
 #include "install/manifest.h"
+#include "support/shell_support.h"
 #include "support/test_support.h"
+#include "system/install_log.h"
+#include "base/text.h"
 
 using testing_support::ReadFileBytes;
+using testing_support::ReadLogMessages;
 using testing_support::ScratchFolder;
 using testing_support::WriteFileBytes;
 
@@ -134,4 +138,20 @@ TEST(VersionRecord, ExistingRecordKeepsItsOtherKeys) {
   EXPECT_EQ(Profile(record, "version", "stock"), "s1");
   EXPECT_EQ(Profile(record, "ETag", "ETagStock"), "5B3C1A2E0F3D4C5B6A7980A1B2C3D4E5-3");
   EXPECT_EQ(Profile(record, "cfgstamp", "time"), "77");
+}
+
+TEST(VersionRecord, RecordThatCannotBeWrittenIsLoggedOnceWithItsCode) {
+  ScratchFolder folder("record");
+  // A folder where the file should be.
+  ASSERT_TRUE(CreateDirectoryW(GbkToWide(folder / "update.ini").c_str(), nullptr));
+  InstallerContext::Instance().tempDir = folder.Path();
+  InstallLog::Open((folder / "logs").c_str());
+  ReleaseManifest manifest{};
+  strcpy(manifest.fixVersion, "9.5.9.3");
+  SaveVersionRecord(manifest);
+  InstallLog::Close();
+  const std::vector<std::string> messages = ReadLogMessages(folder / "logs");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(0u, messages[0].find("无法写入版本记录：" + (folder / "update.ini") + " (错误码 ")) << messages[0];
+  EXPECT_EQ(InstallerContext::Instance().version, "9.5.9.3") << "the run goes on as before";
 }

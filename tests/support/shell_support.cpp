@@ -1,5 +1,9 @@
 #include "support/shell_support.h"
 
+#include <sddl.h>
+
+#include <cwchar>
+
 #include "support/test_support.h"
 #include "base/scoped.h"
 #include "base/text.h"
@@ -41,6 +45,50 @@ bool RegistryKeyExists(HKEY root, const std::string& key) {
 }
 
 void DeleteRegistryTree(HKEY root, const std::string& key) { RegDeleteTreeW(root, GbkToWide(key, 2048).c_str()); }
+
+RegistryAccessDenied::RegistryAccessDenied(HKEY root, const std::string& key, REGSAM denied) : root_(root), key_(key) {
+  ScopedRegKey handle;
+  if (RegCreateKeyExW(root, GbkToWide(key, 2048).c_str(), 0, nullptr, 0, READ_CONTROL | WRITE_DAC, nullptr,
+                      handle.Receive(), nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  DWORD size = 0;
+  RegGetKeySecurity(handle.Get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+  saved_.resize(size);
+  if (size == 0 || RegGetKeySecurity(handle.Get(), DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS) {
+    return;
+  }
+  wchar_t rules[64];
+  swprintf(rules, 64, L"D:(D;;0x%lx;;;WD)(A;;KA;;;WD)", static_cast<unsigned long>(denied));
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules, SDDL_REVISION_1, &descriptor, nullptr)) return;
+  applied_ = RegSetKeySecurity(handle.Get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+  LocalFree(descriptor);
+}
+
+RegistryAccessDenied::~RegistryAccessDenied() {
+  if (!applied_) return;
+  ScopedRegKey handle;
+  if (RegOpenKeyExW(root_, GbkToWide(key_, 2048).c_str(), 0, WRITE_DAC, handle.Receive()) == ERROR_SUCCESS) {
+    RegSetKeySecurity(handle.Get(), DACL_SECURITY_INFORMATION, saved_.data());
+  }
+}
+
+ShellFolderRedirected::ShellFolderRedirected(HKEY root, const wchar_t* valueName, const wchar_t* path)
+    : root_(root), valueName_(valueName) {
+  for (Saved& value : saved_) {
+    value.found = RegGetValueW(root, value.key, valueName, RRF_RT_ANY | RRF_NOEXPAND, &value.type, value.data,
+                               &value.size) == ERROR_SUCCESS;
+  }
+  RegSetKeyValueW(root, saved_[0].key, valueName, REG_EXPAND_SZ, path,
+                  static_cast<DWORD>((wcslen(path) + 1) * sizeof(wchar_t)));
+}
+
+ShellFolderRedirected::~ShellFolderRedirected() {
+  for (const Saved& value : saved_) {
+    if (value.found) RegSetKeyValueW(root_, value.key, valueName_, value.type, value.data, value.size);
+  }
+}
 
 void EnsureUninstallParentKeys() {
   ScopedRegKey handle;

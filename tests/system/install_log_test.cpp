@@ -86,15 +86,22 @@ TEST(InstallLog, WritesWhileClosedAreDroppedAndClosingTwiceIsHarmless) {
   EXPECT_NE(bytes.find("kept\r\n"), std::string::npos);
 }
 
-TEST(InstallLog, FailedOpenLeavesTheSinkClosed) {
+TEST(InstallLog, FailedOpenLeavesTheSinkClosedAndTellsTheCopyWhy) {
   ScratchFolder root("log");
   WriteFileBytes(root / "occupied", "a file where the log folder should go");
+  ASSERT_TRUE(InstallLog::OpenCopy(GbkToWide(root / "copy.log", 2048).c_str()));
   SetMessageBoxResponderForTesting([](const MessageBoxRequest&) { return IDOK; });
   InstallLog::Open((root / "occupied").c_str());
   SetMessageBoxResponderForTesting(nullptr);
   EXPECT_FALSE(InstallLog::IsOpen());
+  InstallLog::CloseCopy();
   InstallLog::Write("nowhere");
   EXPECT_EQ(ReadFileBytes(root / "occupied"), "a file where the log folder should go");
+  const std::string copy = ReadFileBytes(root / "copy.log");
+  const std::string cause = WideToGbk(L"\t\t无法创建日志文件：" + GbkToWide(root / "occupied\\", 2048), 4096, CP_UTF8);
+  const size_t at = copy.find(cause);
+  ASSERT_NE(at, std::string::npos) << copy;
+  EXPECT_NE(copy.find(u8"install.log (错误码 3)\r\n", at), std::string::npos) << copy;
 }
 
 TEST(InstallLog, AWriteNeverMeetsACloseFromAnotherThread) {

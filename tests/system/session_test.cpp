@@ -70,6 +70,21 @@ TEST(ConsoleUserFolder, ThePathOfTheUserAtTheConsoleEndsWithoutSeparator) {
   EXPECT_EQ(extended.rfind("prefix:", 0), 0u);
 }
 
+TEST(ConsoleUserFolder, AFolderTheShellCannotNameIsLoggedWithItsCode) {
+  ScratchFolder root("appdata");
+  InstallLog::Open((root / "logs").c_str());
+  std::string path;
+  {
+    ShellFolderRedirected missing(HKEY_CURRENT_USER, L"Local AppData", L"Q:\\nowhere\\Local");
+    AppendInteractiveUserAppDataPath(path);
+  }
+  InstallLog::Close();
+  EXPECT_EQ(path, "");
+  EXPECT_EQ(ReadLogMessages(root / "logs"),
+            std::vector<std::string>({"无法取得本地应用数据文件夹：CSIDL_LOCAL_APPDATA (错误码 2147500037)"}));
+  EXPECT_NE(RunningAccountLocalAppDataPath(), "") << "the folder is back";
+}
+
 TEST(ConsoleUserFolder, ShellProcessTokenNamesTheUserWhenTheSessionCannot) {
   // Wine's desktop registers a shell window only some of the time; when it has none, this
   // process tries to take the part so the token chain runs on a real shell window.
@@ -161,8 +176,9 @@ TEST(CreatePathFolders, PrefixLongerThanItsBufferFailsWithABoxInsteadOfOverrunni
   EXPECT_EQ(boxes.boxes[0].caption, L"提示");
 }
 
-TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilently) {
+TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilentlyAndLogsOnlyWhatItLeavesBehind) {
   ScratchFolder root("delete");
+  InstallLog::Open((root / "logs").c_str());
   WriteFileBytes(root / "tree\\a\\b\\file.txt", "x");
   WriteFileBytes(root / "tree\\top.txt", "y");
   WriteFileBytes(root / "single.txt", "z");
@@ -171,6 +187,28 @@ TEST(ShellDeletePath, RemovesAFolderTreeOrAFileSilently) {
   EXPECT_TRUE(ShellDeletePath((root / "single.txt").c_str()));
   EXPECT_FALSE(FileExists(root / "single.txt"));
   EXPECT_FALSE(ShellDeletePath((root / "never-there").c_str()));
+
+  // A file open without sharing keeps its folder: the shell's code names the cause.
+  WriteFileBytes(root / "held\\in use.txt", "w");
+  {
+    ScopedFileHandle held(CreateFileW(GbkToWide(root / "held\\in use.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(ShellDeletePath((root / "held").c_str()));
+  }
+  EXPECT_TRUE(FileExists(root / "held\\in use.txt"));
+  InstallLog::Close();
+  EXPECT_EQ(std::vector<std::string>({"删除失败：" + (root / "held") + " (错误码 32)"}), ReadLogMessages(root / "logs"));
+}
+
+TEST(MessageBoxSeam, ABoxThatCannotBeShownAnswersNoButtonAndLogsWhatWentUnasked) {
+  ScratchFolder root("box");
+  InstallLog::Open((root / "logs").c_str());
+  // An owner that is no window: the box cannot be made.
+  const HWND noWindow = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0x7fff1234));
+  EXPECT_LE(ShowMessageBoxA(noWindow, "D:\\摩凡\\", "提示", MB_OK), 0);
+  InstallLog::Close();
+  EXPECT_EQ(ReadLogMessages(root / "logs"), std::vector<std::string>({"无法显示提示框：提示：D:\\摩凡\\ (错误码 1400)"}));
 }
 
 namespace {
@@ -218,9 +256,14 @@ TEST(LaunchTerminal, StartsTheTerminalQuotedWithEndInTheInstallationFolder) {
   EXPECT_EQ(fields[0], "\"" + installDir + "\\morvantis v9.5.exe\" end");
   EXPECT_EQ(fields[1], installDir);
 
-  // A missing terminal is reported through the result only.
+  // A missing terminal: the result, and a line for a log (or its copy) still open.
   InstallerContext::Instance().installDir = root / "empty";
+  InstallLog::Open((root / "logs").c_str());
   EXPECT_EQ(LaunchTerminal(), 0);
+  InstallLog::Close();
+  const std::vector<std::string> messages = ReadLogMessages(root / "logs");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "无法启动终端：\"" + (root / "empty") + "\\morvantis v9.5.exe\" end (错误码 2)");
 }
 
 // Started as a child of the session's shell it runs with the shell's token and its

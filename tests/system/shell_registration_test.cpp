@@ -241,12 +241,26 @@ TEST_F(ShellRegistrationTest, ComAlreadyInitialisedOnTheThreadCountsAsSuccess) {
   EXPECT_TRUE(FileExists(shortcut));
 }
 
-TEST_F(ShellRegistrationTest, EntryThatCannotBeCreatedGivesMinusOneAndWritesNothing) {
+TEST_F(ShellRegistrationTest, EntryThatCannotBeWrittenGivesMinusOneAndLogsTheKeyOrValueWithItsCode) {
+  const std::string parent = std::string("HKEY_LOCAL_MACHINE\\") + kUninstallParent64 + "\\";
+  {
+    // Every value refused: the first one names the cause, and nothing is written.
+    RegistryAccessDenied denied(HKEY_LOCAL_MACHINE, EntryKey(), KEY_SET_VALUE);
+    ASSERT_TRUE(denied.Applied());
+    EXPECT_EQ(-1, RegisterUninstallEntry());
+    EXPECT_TRUE(SortedValueNames().empty());
+  }
   // Key names end at 255 characters.
-  InstallerContext::Instance().packageCode = std::string(300, '9');
+  const std::string longCode(300, '9');
+  InstallerContext::Instance().packageCode = longCode;
   EXPECT_EQ(-1, RegisterUninstallEntry());
-  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE,
-                                 std::string(kUninstallParent64) + "\\Morvantis_" + std::string(300, '9') + "v9.5"));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(kUninstallParent64) + "\\Morvantis_" + longCode + "v9.5"));
+  InstallLog::Close();
+
+  const std::vector<std::string> messages = ReadLogMessages(LogDir());
+  ASSERT_EQ(2u, messages.size());
+  EXPECT_EQ("无法写入注册表值：" + parent + kEntryName + "\\DisplayName (错误码 5)", messages[0]);
+  EXPECT_EQ(0u, messages[1].find("无法创建注册表项：" + parent + "Morvantis_" + longCode + "v9.5 (错误码 ")) << messages[1];
 }
 
 TEST_F(ShellRegistrationTest, FailedSaveIsLoggedWithItsCodeAndTheStepStillSucceeds) {
@@ -263,4 +277,23 @@ TEST_F(ShellRegistrationTest, FailedSaveIsLoggedWithItsCodeAndTheStepStillSuccee
   EXPECT_EQ("IShellLink::QueryInterface : 0", messages[messages.size() - 2]);
   EXPECT_EQ(0u, messages.back().find("IPersistFile::Save : -")) << messages.back();
   EXPECT_FALSE(FileExists(shortcut));
+}
+
+TEST_F(ShellRegistrationTest, WithoutTheAllUsersDesktopTheShellsCodeFollowsTheShortcutLine) {
+  // A folder of its own in the name, so that nothing is saved in a drive's root.
+  InstallerContext::Instance().distributorName = "No Such Folder\\摩凡";
+  bool created = false;
+  {
+    ShellFolderRedirected missing(HKEY_LOCAL_MACHINE, L"Common Desktop", L"Q:\\nowhere\\Desktop");
+    RunOnFreshThread([&] { created = CreateDesktopShortcut(); });
+  }
+  EXPECT_TRUE(created);
+  InstallLog::Close();
+  EXPECT_NE(CommonDesktop(), "") << "the desktop is back";
+
+  const std::vector<std::string> messages = ReadLogMessages(LogDir());
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ("\\No Such Folder\\摩凡v9.5.lnk", messages[0]);
+  EXPECT_EQ("无法取得所有用户的桌面文件夹：\\No Such Folder\\摩凡v9.5.lnk (错误码 2147500037)", messages[1]);
+  EXPECT_EQ(0u, messages.back().find("IPersistFile::Save : -")) << messages.back();
 }

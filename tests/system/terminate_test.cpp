@@ -1,15 +1,20 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
+#include <vector>
 
 #include "base/context.h"
+#include "support/shell_support.h"
 #include "support/test_support.h"
+#include "system/install_log.h"
 #include "system/session.h"
 #include "system/terminate.h"
 #include "base/text.h"
 
 using testing_support::BinaryPath;
+using testing_support::ReadLogMessages;
 using testing_support::ScratchFolder;
 
 namespace {
@@ -45,6 +50,17 @@ class StandIn {
   StandIn& operator=(const StandIn&) = delete;
 
   bool Started() const { return process_ != nullptr; }
+  // Nobody may open the copy to end it from now on (this handle keeps its access).
+  bool RefuseTermination() const {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;0x1;;;WD)(A;;0x1fffff;;;WD)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+      return false;
+    }
+    const bool set = SetKernelObjectSecurity(process_, DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+    LocalFree(descriptor);
+    return set;
+  }
   bool Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
   DWORD ExitCode() const {
     DWORD code = 0;
@@ -106,4 +122,18 @@ TEST_F(TerminateTest, EndsOnlyTheFirstCopyInTheInstallationFolder) {
   EXPECT_FALSE(first.Running());
   EXPECT_FALSE(second.Running());
   EXPECT_TRUE(elsewhere.Running());
+}
+
+TEST_F(TerminateTest, CopyThatCannotBeOpenedKeepsRunningAndTheCauseIsLogged) {
+  StandIn refusing(installDir_ + "\\morvantis v9.5.exe");
+  ASSERT_TRUE(refusing.Started());
+  ASSERT_TRUE(refusing.RefuseTermination());
+  InstallLog::Open((scratch_ / "logs").c_str());
+
+  TerminateRunningInstance(kImageName);
+  InstallLog::Close();
+
+  EXPECT_TRUE(refusing.Running());
+  EXPECT_EQ(std::vector<std::string>({"无法打开正在运行的终端：" + installDir_ + "\\morvantis v9.5.exe (错误码 5)"}),
+            ReadLogMessages(scratch_ / "logs"));
 }

@@ -86,8 +86,40 @@ TEST_F(UrlProtocolTest, KeyThatCannotBeCreatedIsLoggedAndNothingIsWritten) {
   // Key names end at 255 characters; a damaged package code must not reach further.
   InstallerContext::Instance().packageCode = std::string(300, '9');
   RegisterUrlProtocol();
-  EXPECT_EQ(std::vector<std::string>({"URL Schemes: Start", "URL Schemes: Create url key Failed"}), LogMessages());
+  const std::vector<std::string> messages = LogMessages();
+  ASSERT_EQ(3u, messages.size());
+  EXPECT_EQ(std::vector<std::string>({"URL Schemes: Start", "URL Schemes: Create url key Failed"}),
+            std::vector<std::string>(messages.begin(), messages.begin() + 2));
+  // Then what the registry said.
+  EXPECT_EQ(0u, messages[2].find("无法创建注册表项：HKEY_CLASSES_ROOT\\MOrvantis" + std::string(300, '9') + " (错误码 "))
+      << messages[2];
   EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, "MOrvantis" + std::string(300, '9')));
+}
+
+TEST_F(UrlProtocolTest, RefusedKeyOrValueFollowsItsFixedLineWithTheRegistrysCode) {
+  {
+    // The key exists but may not be written: opening it for writing fails after it is made.
+    RegistryAccessDenied denied(HKEY_CLASSES_ROOT, kProtocolKey, KEY_SET_VALUE);
+    ASSERT_TRUE(denied.Applied());
+    RegisterUrlProtocol();
+  }
+  {
+    RegistryAccessDenied denied(HKEY_CLASSES_ROOT, std::string(kProtocolKey) + "\\DefaultIcon", KEY_SET_VALUE);
+    ASSERT_TRUE(denied.Applied());
+    RegisterUrlProtocol();
+  }
+  const std::vector<std::string> expected = {
+      "URL Schemes: Start",
+      "URL Schemes: Open url key Failed",
+      "无法打开注册表项：HKEY_CLASSES_ROOT\\MOrvantis990201 (错误码 5)",
+      "URL Schemes: Start",
+      "URL Schemes: DefaultIcon Setvalue Failed",
+      "无法写入注册表值：HKEY_CLASSES_ROOT\\MOrvantis990201\\DefaultIcon\\(默认) (错误码 5)",
+  };
+  EXPECT_EQ(expected, LogMessages());
+  // The values before the refused one stay, as a partial tree may.
+  EXPECT_EQ(L"MorvantisProtocol", Value("", nullptr));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, std::string(kProtocolKey) + "\\shell"));
 }
 
 TEST(DpiAwareFlag, OnlyWholeMultiplesOfTwoHundredPercentAndMore) {
@@ -119,9 +151,13 @@ TEST(DpiAwareSetting, WrittenBesideTheTerminalsOtherSettings) {
   EXPECT_STREQ(L"0x0804", value);
 }
 
-TEST(DpiAwareSetting, NoConfigurationFolderNoWriteAndNoFolderMade) {
+TEST(DpiAwareSetting, NoConfigurationFolderNoWriteAndNoFolderMadeButTheCauseIsLogged) {
   ScratchFolder scratch("dpi");
   InstallerContext::Instance().installDir = scratch.Path();
+  InstallLog::Open((scratch / "logs").c_str());
   EXPECT_EQ(0, WriteDpiAwareSetting());
+  InstallLog::Close();
   EXPECT_FALSE(FolderExists(scratch / "config"));
+  EXPECT_EQ(std::vector<std::string>({"无法写入设置：" + scratch.Path() + "/config/morvantis.Default.pri (错误码 3)"}),
+            ReadLogMessages(scratch / "logs"));
 }
