@@ -19,9 +19,11 @@ resources=$((0x$(x86_64-w64-mingw32-objdump -h "$exe" | awk '$2 == ".rsrc" { pri
 echo "MorvantisSetup.exe: $size bytes, of which resources $resources, the rest $((size - resources))"
 if [ "$(cache_value MORVANTIS_STRIP)" = ON ]; then
   [ "$size" -le 1400000 ] || fail "the executable is $size bytes, more than 1.4 MB"
-  x86_64-w64-mingw32-nm "$exe" 2>&1 | grep -q "no symbols" || fail "the executable still has its symbol table"
-  x86_64-w64-mingw32-objdump -h "$exe" | grep -q '\.gnu_debuglink' || fail "no link to the symbols file"
-  x86_64-w64-mingw32-nm -C "$build/MorvantisSetup.debug" | grep -q ' T wWinMain$' ||
+  # Listings are read whole before they are searched: under pipefail, grep -q leaving a
+  # long listing early would fail the pipe with the lister's broken pipe.
+  grep -q "no symbols" <<<"$(x86_64-w64-mingw32-nm "$exe" 2>&1)" || fail "the executable still has its symbol table"
+  grep -q '\.gnu_debuglink' <<<"$(x86_64-w64-mingw32-objdump -h "$exe")" || fail "no link to the symbols file"
+  grep -q ' T wWinMain$' <<<"$(x86_64-w64-mingw32-nm -C "$build/MorvantisSetup.debug")" ||
     fail "MorvantisSetup.debug does not hold the symbols"
 fi
 symbols=$(x86_64-w64-mingw32-nm -C "$build/MorvantisSetup.debug" 2>/dev/null || x86_64-w64-mingw32-nm -C "$exe")
@@ -69,6 +71,6 @@ if osslsigncode verify -CAfile distributor-chain.pem -in tampered.exe >tampered.
   fail "a changed executable still verifies"
 fi
 # The signed program still runs and keeps its version information.
-"$source/tools/wine-run" "$build/test-programs/version_probe.exe" MorvantisSetup-signed.exe | tr -d "\r" | grep -qx "file=9.5.0.$number" ||
+grep -qx "file=9.5.0.$number" <<<"$("$source/tools/wine-run" "$build/test-programs/version_probe.exe" MorvantisSetup-signed.exe | tr -d "\r")" ||
   fail "the signed executable lost its version information"
 echo "PASS"

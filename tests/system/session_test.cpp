@@ -81,7 +81,7 @@ TEST(ConsoleUserFolder, AFolderTheShellCannotNameIsLoggedWithItsCode) {
   InstallLog::Close();
   EXPECT_EQ(path, "");
   EXPECT_EQ(ReadLogMessages(root / "logs"),
-            std::vector<std::string>({"无法取得本地应用数据文件夹：CSIDL_LOCAL_APPDATA (错误码 2147500037)"}));
+            std::vector<std::string>({"无法取得本地应用数据文件夹：CSIDL_LOCAL_APPDATA (错误码 -2147467259)"}));
   EXPECT_NE(RunningAccountLocalAppDataPath(), "") << "the folder is back";
 }
 

@@ -294,6 +294,6 @@ TEST_F(ShellRegistrationTest, WithoutTheAllUsersDesktopTheShellsCodeFollowsTheSh
   const std::vector<std::string> messages = ReadLogMessages(LogDir());
   ASSERT_GE(messages.size(), 2u);
   EXPECT_EQ("\\No Such Folder\\摩凡v9.5.lnk", messages[0]);
-  EXPECT_EQ("无法取得所有用户的桌面文件夹：\\No Such Folder\\摩凡v9.5.lnk (错误码 2147500037)", messages[1]);
+  EXPECT_EQ("无法取得所有用户的桌面文件夹：\\No Such Folder\\摩凡v9.5.lnk (错误码 -2147467259)", messages[1]);
   EXPECT_EQ(0u, messages.back().find("IPersistFile::Save : -")) << messages.back();
 }
